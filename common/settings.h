@@ -1,0 +1,29 @@
+// Access to INI-style settings files (Config.ini). Windows: the private-profile calls. Linux: a
+// stand-in with the same semantics (names compared without case, first match wins, values trimmed,
+// atomic replace on write, other lines kept).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace kavenor {
+
+// The integer under [section] key: leading blanks, optional sign, decimal digits up to the first
+// other character; no digits gives 0; a missing file, section or key, or an empty value, gives
+// `fallback`.
+int32_t ReadSettingInt(const std::u16string& section, const std::u16string& key, int32_t fallback,
+                       const std::u16string& path);
+
+// The text under [section] key, trimmed, or `fallback` when absent. At most capacity - 1 units are
+// returned, as a buffer of `capacity` units would hold.
+std::u16string ReadSettingString(const std::u16string& section, const std::u16string& key,
+                                 const std::u16string& fallback, const std::u16string& path,
+                                 size_t capacity);
+
+// Writes [section] key=value, creating the file, section or key as needed. Returns false when the
+// file could not be written.
+bool WriteSettingString(const std::u16string& section, const std::u16string& key,
+                        const std::u16string& value, const std::u16string& path);
+
+}  // namespace kavenor

@@ -1,0 +1,46 @@
+#!/usr/bin/env bash
+# Installs what the build needs, from Debian's packages (and npm for the browser tests). Quiet and
+# quick when everything is there already.
+#   setup.sh run   what the Linux build and the demo run need
+#   setup.sh test  everything: the cross compilers, Wine, the browser, the fuzzer's runtime
+set -euo pipefail
+profile=${1:-test}
+root=$(cd "$(dirname "$0")/.." && pwd)
+
+run_packages=(cmake ninja-build g++ make libwebsocketpp-dev libboost-dev libboost-system-dev googletest libgtest-dev)
+test_packages=(mingw-w64 g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine wine64 xvfb locales
+  python3 python3-websockets chromium clang libclang-rt-14-dev nodejs)
+
+wanted=("${run_packages[@]}")
+[ "$profile" = test ] && wanted+=("${test_packages[@]}")
+
+missing=()
+for p in "${wanted[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'ok installed' || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "setup: installing ${missing[*]}"
+  sudo_cmd=(); [ "$(id -u)" -ne 0 ] && sudo_cmd=(sudo)
+  export DEBIAN_FRONTEND=noninteractive
+  "${sudo_cmd[@]}" apt-get update -qq
+  "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+
+if [ "$profile" = test ]; then
+  # Wine runs with the Chinese code page, as on the operators' machines.
+  if ! locale -a 2>/dev/null | grep -qi '^zh_CN\.utf-\?8$'; then
+    echo "setup: generating the zh_CN.UTF-8 locale"
+    sudo_cmd=(); [ "$(id -u)" -ne 0 ] && sudo_cmd=(sudo)
+    "${sudo_cmd[@]}" sed -i 's/^# *zh_CN.UTF-8 UTF-8/zh_CN.UTF-8 UTF-8/' /etc/locale.gen
+    grep -q '^zh_CN.UTF-8 UTF-8' /etc/locale.gen || echo 'zh_CN.UTF-8 UTF-8' | "${sudo_cmd[@]}" tee -a /etc/locale.gen >/dev/null
+    "${sudo_cmd[@]}" locale-gen >/dev/null
+  fi
+  # playwright-core drives Debian's Chromium; it never downloads a browser of its own.
+  if [ -f "$root/tests/pages/package-lock.json" ]; then
+    stamp="$root/tests/pages/node_modules/.package-lock.json"
+    if [ ! -f "$stamp" ] || [ "$root/tests/pages/package-lock.json" -nt "$stamp" ]; then
+      echo "setup: installing the browser-test packages (npm ci)"
+      (cd "$root/tests/pages" && PLAYWRIGHT_SKIP_BROWSER_DOWNLOAD=1 npm ci --no-audit --no-fund --loglevel=error >/dev/null)
+    fi
+  fi
+fi
