@@ -15,6 +15,9 @@ class SharedLibrary {
   SharedLibrary(const SharedLibrary&) = delete;
   SharedLibrary& operator=(const SharedLibrary&) = delete;
 
+  // The platform's file name of a library called `base`: "kadrel.dll" or "libkadrel.so".
+  static std::u16string FileName(const std::u16string& base);
+
   // Loads the library at `path`; an empty object when it cannot be loaded.
   static SharedLibrary Load(const std::u16string& path);
 

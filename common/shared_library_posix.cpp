@@ -5,6 +5,8 @@
 
 namespace kavenor {
 
+std::u16string SharedLibrary::FileName(const std::u16string& base) { return u"lib" + base + u".so"; }
+
 SharedLibrary SharedLibrary::Load(const std::u16string& path) {
   SharedLibrary lib;
   lib.handle_ = dlopen(Utf16ToUtf8(path).c_str(), RTLD_NOW | RTLD_LOCAL);

@@ -4,6 +4,8 @@
 
 namespace kavenor {
 
+std::u16string SharedLibrary::FileName(const std::u16string& base) { return base + u".dll"; }
+
 SharedLibrary SharedLibrary::Load(const std::u16string& path) {
   SharedLibrary lib;
   lib.handle_ = LoadLibraryW(reinterpret_cast<const wchar_t*>(path.c_str()));

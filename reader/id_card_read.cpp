@@ -1,0 +1,45 @@
+// The identity-card reads: open, authenticate, read, build the record, post the outcome, close.
+#include "common/clock.h"
+#include "reader/reader_driver.h"
+
+namespace kavenor {
+
+namespace {
+constexpr uint32_t kDelayedPauseMs = 500;
+}
+
+std::u16string ReaderDriver::ReadIdCard() { return ReadIdCardWith(false, 0); }
+std::u16string ReaderDriver::ReadIdCardNoJudge() { return ReadIdCardWith(true, 0); }
+std::u16string ReaderDriver::ReadIdCardDelayed() { return ReadIdCardWith(false, kDelayedPauseMs); }
+std::u16string ReaderDriver::ReadIdCardNoJudgeDelayed() { return ReadIdCardWith(true, kDelayedPauseMs); }
+
+int ReaderDriver::ReadCardContent() {
+  if (kind_ == DriverKind::k5U) return entry_.ORV_Read_Content ? entry_.ORV_Read_Content(1) : 0;
+  return entry_.ORV_Read_FPContent ? entry_.ORV_Read_FPContent() : 0;
+}
+
+std::u16string ReaderDriver::ReadIdCardWith(bool noJudge, uint32_t pauseMs) {
+  if (!OpenReader()) return u"连接设备失败";
+  if (pauseMs > 0) SleepMs(pauseMs);
+  std::u16string reply = ModelTag(kind_);
+  reply += u'|';
+  reply += deviceName_;  // empty but for ORV5U
+  reply += u'|';
+  sdk::NoArgFn authenticate = noJudge ? entry_.ORV_AuthenticateForNoJudge : entry_.ORV_Authenticate;
+  uint32_t status;
+  if (!authenticate || authenticate() != sdk::kOk) {
+    reply = u"卡认证失败";
+    status = 1;
+  } else if (ReadCardContent() != sdk::kOk) {
+    reply = u"读卡失败";
+    status = 3;
+  } else {
+    reply += FormatCardRecord();
+    status = 0;
+  }
+  Post(status);
+  CloseReader();
+  return reply;
+}
+
+}  // namespace kavenor

@@ -1,0 +1,78 @@
+// Contactless memory-card (M1) operations on ORV5A: one reader cycle and one library call each.
+#include <cstdio>
+#include <cstring>
+
+#include "common/clock.h"
+#include "reader/reader_driver.h"
+
+namespace kavenor {
+namespace {
+
+// "%02x " per byte.
+void AppendHexBytes(std::u16string& out, const uint8_t* bytes, size_t count) {
+  static const char kDigits[] = "0123456789abcdef";
+  for (size_t i = 0; i < count; ++i) {
+    out += kDigits[bytes[i] >> 4];
+    out += kDigits[bytes[i] & 15];
+    out += u' ';
+  }
+}
+
+// The identifier is printed from its last byte to its first.
+void AppendIdentifier(std::u16string& out, const uint8_t id[4]) {
+  const uint8_t reversed[4] = {id[3], id[2], id[1], id[0]};
+  AppendHexBytes(out, reversed, 4);
+}
+
+}  // namespace
+
+std::u16string ReaderDriver::M1Request(uint32_t pauseMs) {
+  if (!OpenReader()) return u"连接设备失败";
+  SleepMs(pauseMs);
+  std::u16string reply;
+  uint8_t id[4] = {}, request[4] = {};
+  if (entry_.ORV_M1_Request && entry_.ORV_M1_Request(0, id, request) == sdk::kM1Ok) {
+    AppendIdentifier(reply, id);
+    reply += u'|';
+    AppendHexBytes(reply, request, 2);
+  } else {
+    reply = u"M1卡认证失败";
+  }
+  CloseReader();
+  return reply;
+}
+
+std::u16string ReaderDriver::M1Read(uint32_t pauseMs, const uint8_t key[6], uint8_t block) {
+  if (!OpenReader()) return u"连接设备失败";
+  SleepMs(pauseMs);
+  std::u16string reply;
+  uint8_t id[4] = {}, data[16] = {}, keyCopy[6];
+  std::memcpy(keyCopy, key, sizeof keyCopy);
+  if (entry_.ORV_M1_Read && entry_.ORV_M1_Read(0, id, block, keyCopy, data) == sdk::kM1Ok) {
+    AppendIdentifier(reply, id);
+    reply += u'|';
+    AppendHexBytes(reply, data, 16);
+  } else {
+    reply = u"读M1卡失败";
+  }
+  CloseReader();
+  return reply;
+}
+
+std::u16string ReaderDriver::M1Write(uint32_t pauseMs, const uint8_t key[6], uint8_t block,
+                                     const uint8_t data[16]) {
+  if (!OpenReader()) return u"连接设备失败";
+  SleepMs(pauseMs);
+  std::u16string reply;
+  uint8_t id[4] = {}, keyCopy[6], dataCopy[16];
+  std::memcpy(keyCopy, key, sizeof keyCopy);
+  std::memcpy(dataCopy, data, sizeof dataCopy);
+  if (entry_.ORV_M1_Write && entry_.ORV_M1_Write(0, id, block, keyCopy, dataCopy) == sdk::kM1Ok)
+    AppendIdentifier(reply, id);
+  else
+    reply = u"写M1卡失败";
+  CloseReader();
+  return reply;
+}
+
+}  // namespace kavenor

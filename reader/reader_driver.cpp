@@ -1,0 +1,75 @@
+#include "reader/reader_driver.h"
+
+#include "common/exe_dir.h"
+#include "common/settings.h"
+#include "common/text.h"
+
+namespace kavenor {
+namespace {
+
+const char16_t* SubFolder(DriverKind kind) {
+  switch (kind) {
+    case DriverKind::k5A: return u"ORV5A";
+    case DriverKind::k5U: return u"ORV5U";
+    case DriverKind::k5ULN: return u"ORV5ULN";
+  }
+  return u"";
+}
+
+constexpr char16_t kLoadFailed[] = u"找不到Kadrel.dll或无法加载Kadrel.dll";
+
+}  // namespace
+
+const char16_t* ModelTag(DriverKind kind) {
+  switch (kind) {
+    case DriverKind::k5A: return u"ORV-5A";
+    case DriverKind::k5U: return u"ORV5U";
+    case DriverKind::k5ULN: return u"ORV-5U-HID";
+  }
+  return u"";
+}
+
+ReaderDriver::ReaderDriver(DriverKind kind, const std::u16string& moduleDir, const MessageSink& report)
+    : kind_(kind), settingsPath_(moduleDir + u"Config.ini") {
+  // The settings are read before the library is loaded, so they hold even when loading fails.
+  savedPort_ = ReadSettingInt(u"IP", u"Com", 1, settingsPath_);
+  if (kind_ == DriverKind::k5U)
+    deviceName_ = ReadSettingString(u"Device", u"DeviceName", u"大厅1", settingsPath_, 256);
+  std::u16string libraryPath = moduleDir + SubFolder(kind_) + kPathSeparator + SharedLibrary::FileName(u"kadrel");
+  library_ = SharedLibrary::Load(libraryPath);
+  if (!library_.IsLoaded()) {
+    if (report) report(kLoadFailed);
+    return;
+  }
+  entry_ = BindEntryPoints(library_, kind_);
+}
+
+bool ReaderDriver::OpenReader() {
+  // Without ORV_InitComm no port can answer.
+  if (entry_.ORV_InitComm) {
+    if (entry_.ORV_InitComm(savedPort_) == sdk::kOk) return true;
+    auto tryPort = [&](int port) {
+      if (entry_.ORV_InitComm(port) != sdk::kOk) return false;
+      savedPort_ = port;
+      WriteSettingString(u"IP", u"Com", DecimalText(port), settingsPath_);
+      return true;
+    };
+    for (int port = 1001; port <= 1016; ++port)
+      if (tryPort(port)) return true;
+    for (int port = 1; port <= 16; ++port)
+      if (tryPort(port)) return true;
+  }
+  Post(2);
+  return false;
+}
+
+void ReaderDriver::CloseReader() {
+  if (entry_.ORV_CloseComm) entry_.ORV_CloseComm();
+}
+
+std::u16string PadLeftZeros(const std::u16string& text, size_t width) {
+  if (text.size() >= width) return text;
+  return std::u16string(width - text.size(), u'0') + text;
+}
+
+}  // namespace kavenor

@@ -1,0 +1,83 @@
+// ReaderDriver: one copy of the reader SDK library and the operations run against it.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "common/shared_library.h"
+#include "common/status_message.h"
+#include "reader/entry_points.h"
+
+namespace kavenor {
+
+// Shows a start-up message (a missing library); ShowStartupMessage in the program.
+using MessageSink = std::function<void(const std::u16string&)>;
+
+// A process-wide object, never copied. Constructed on the main thread; afterwards used only by the
+// service thread, one operation at a time, so it needs no lock. Every operation opens the reader,
+// does its card work, closes the reader and returns one reply text; failures are reply texts.
+class ReaderDriver {
+ public:
+  // Binds `<moduleDir><sub-folder><sep><kadrel library>` and reads the saved port (and, for
+  // ORV5U, the device name) from `<moduleDir>Config.ini`. `moduleDir` ends in a separator or is
+  // empty. A library that does not load is reported once through `report`; the driver stays unbound.
+  ReaderDriver(DriverKind kind, const std::u16string& moduleDir, const MessageSink& report);
+  ReaderDriver(const ReaderDriver&) = delete;
+  ReaderDriver& operator=(const ReaderDriver&) = delete;
+
+  DriverKind kind() const { return kind_; }
+  bool IsBound() const { return library_.IsLoaded(); }
+  int32_t savedPort() const { return savedPort_; }
+  const std::u16string& settingsPath() const { return settingsPath_; }
+  const std::u16string& deviceName() const { return deviceName_; }
+  const EntryPoints& entryPoints() const { return entry_; }
+
+  // Set once by the service start-up, before the first command.
+  void SetStatusWindow(WindowHandle window) { statusWindow_ = window; }
+
+  // Opens the reader: the saved port, then ports 1001-1016 and 1-16. A port found by the search is
+  // saved and written to [IP] Com. When none answers, posts status 2 and returns false.
+  bool OpenReader();
+
+  std::u16string ReadIdCard();
+  std::u16string ReadIdCardNoJudge();
+  std::u16string ReadIdCardDelayed();         // ORV5A(FT232): 500 ms after opening
+  std::u16string ReadIdCardNoJudgeDelayed();  // ORV5A(FT232): 500 ms after opening
+
+  // The card record from what the SDK holds after a successful read; the reader must be open.
+  std::u16string FormatCardRecord();
+
+  std::u16string M1Request(uint32_t pauseMs);
+  std::u16string M1Read(uint32_t pauseMs, const uint8_t key[6], uint8_t block);
+  std::u16string M1Write(uint32_t pauseMs, const uint8_t key[6], uint8_t block, const uint8_t data[16]);
+
+  std::u16string ReadBankCardNumber();
+  std::u16string ReadSamId();
+  std::u16string ReadCompleteSamId();
+
+  // Releases the library (at process exit, in reverse construction order).
+  ~ReaderDriver() = default;
+
+ private:
+  std::u16string ReadIdCardWith(bool noJudge, uint32_t pauseMs);
+  int ReadCardContent();
+  void CloseReader();
+  void Post(uint32_t code) { PostStatus(statusWindow_, code); }
+
+  DriverKind kind_;
+  SharedLibrary library_;
+  EntryPoints entry_;
+  int32_t savedPort_ = 1;
+  std::u16string settingsPath_;
+  WindowHandle statusWindow_ = nullptr;
+  std::u16string deviceName_;  // ORV5U only
+};
+
+// The model tag that begins the driver's identity-card replies.
+const char16_t* ModelTag(DriverKind kind);
+
+// "0" in front of `text` until it is `width` long; a longer text is left as it is.
+std::u16string PadLeftZeros(const std::u16string& text, size_t width);
+
+}  // namespace kavenor

@@ -1,0 +1,87 @@
+#include "reader/reader_test_support.h"
+
+#include <cstdlib>
+
+#include "common/exe_dir.h"
+#include "common/shared_library.h"
+#include "common/status_message.h"
+#include "common/text.h"
+
+namespace kavenor::testing {
+
+std::u16string SdkFolder(DriverKind kind) {
+  switch (kind) {
+    case DriverKind::k5A: return u"ORV5A";
+    case DriverKind::k5U: return u"ORV5U";
+    case DriverKind::k5ULN: return u"ORV5ULN";
+  }
+  return u"";
+}
+
+std::u16string SimulatorVariantPath(const std::string& variant) {
+  return JoinPath(JoinPath(JoinPath(GetExeDir(), u"sim"), Utf8ToUtf16(variant)), SharedLibrary::FileName(u"kadrel"));
+}
+
+SimulatedApp::SimulatedApp(const std::string& variant, const std::vector<DriverKind>& folders)
+    : dir_(u"kavenor-reader") {
+  for (DriverKind kind : folders) {
+    MakeDirs(SdkDir(kind));
+    CopyFileTo(SimulatorVariantPath(variant), JoinPath(SdkDir(kind), SharedLibrary::FileName(u"kadrel")));
+  }
+  TakePostedStatuses();  // nothing left over from an earlier test
+}
+
+std::u16string SimulatedApp::moduleDir() const { return dir_.path() + kPathSeparator; }
+
+std::u16string SimulatedApp::SdkDir(DriverKind kind) const { return dir_.Join(SdkFolder(kind)); }
+
+void SimulatedApp::SetScenario(DriverKind kind, const std::vector<std::pair<std::string, std::string>>& lines) {
+  std::string text;
+  for (const auto& [key, value] : lines) text += key + "=" + value + "\n";
+  SetScenarioText(kind, text);
+}
+
+void SimulatedApp::SetScenarioText(DriverKind kind, const std::string& text) {
+  WriteFileBytes(JoinPath(SdkDir(kind), u"scenario.ini"), text);
+}
+
+std::vector<Call> SimulatedApp::Calls(DriverKind kind) const {
+  std::vector<Call> calls;
+  for (const std::string& line : ReadLines(JoinPath(SdkDir(kind), u"calls.log"))) {
+    Call call;
+    size_t space = line.find(' ');
+    call.ms = std::strtoull(line.substr(0, space).c_str(), nullptr, 10);
+    std::string rest = space == std::string::npos ? "" : line.substr(space + 1);
+    size_t next = rest.find(' ');
+    call.name = rest.substr(0, next);
+    call.args = next == std::string::npos ? "" : rest.substr(next + 1);
+    calls.push_back(call);
+  }
+  return calls;
+}
+
+std::vector<std::string> SimulatedApp::CallTexts(DriverKind kind) const {
+  std::vector<std::string> out;
+  for (const Call& c : Calls(kind)) out.push_back(c.Text());
+  return out;
+}
+
+std::vector<std::string> SimulatedApp::CallNames(DriverKind kind) const {
+  std::vector<std::string> out;
+  for (const Call& c : Calls(kind)) out.push_back(c.name);
+  return out;
+}
+
+void SimulatedApp::ClearCalls(DriverKind kind) { RemoveFile(JoinPath(SdkDir(kind), u"calls.log")); }
+
+std::unique_ptr<ReaderDriver> SimulatedApp::MakeDriver(DriverKind kind) {
+  return std::make_unique<ReaderDriver>(kind, moduleDir(),
+                                        [this](const std::u16string& m) { messages.push_back(m); });
+}
+
+std::unique_ptr<ReaderDrivers> SimulatedApp::MakeDrivers() {
+  return std::make_unique<ReaderDrivers>(moduleDir(),
+                                         [this](const std::u16string& m) { messages.push_back(m); });
+}
+
+}  // namespace kavenor::testing
