@@ -1,0 +1,290 @@
+#include "simulator/entry_points.h"
+
+#include <algorithm>
+#include <map>
+#include <memory>
+#include <mutex>
+
+#include "common/clock.h"
+#include "common/exe_dir.h"
+#include "common/file_io.h"
+#include "common/text.h"
+#include "simulator/call_log.h"
+#include "simulator/library_dir.h"
+#include "simulator/pictures.h"
+#include "simulator/scenario.h"
+
+namespace kavenor::sim {
+namespace {
+
+constexpr int kOk = sdk::kOk;
+constexpr int kM1Ok = sdk::kM1Ok;
+constexpr int kFail = 0;
+constexpr size_t kSamTextBytes = 64;
+constexpr size_t kBankNumberBytes = 64;
+constexpr size_t kBankSecondBytes = 6;
+constexpr size_t kFingerprintBytes = 1024;
+constexpr size_t kSamRawBytes = 128;
+
+// The state of this loaded copy: its folder, the scenario last read and the memory-card blocks
+// written since it was loaded.
+class Reader {
+ public:
+  static Reader& Get() {
+    static Reader reader;
+    return reader;
+  }
+
+  std::shared_ptr<const Scenario> Current() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!scenario_) scenario_ = Load();
+    return scenario_;
+  }
+
+  std::shared_ptr<const Scenario> Reload() {
+    auto fresh = Load();
+    std::lock_guard<std::mutex> lock(mutex_);
+    scenario_ = fresh;
+    return fresh;
+  }
+
+  void Log(const std::string& line) {
+    std::lock_guard<std::mutex> lock(logMutex_);
+    AppendLogLine(logPath_, line);
+  }
+
+  M1Block Block(const Scenario& scenario, int block) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto it = written_.find(block);
+    return it == written_.end() ? scenario.m1.BlockOf(block) : it->second;
+  }
+
+  void Store(int block, const M1Block& data) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    written_[block] = data;
+  }
+
+ private:
+  Reader() {
+    std::u16string dir = LibraryDir();
+    scenarioPath_ = dir.empty() ? u"scenario.ini" : JoinPath(dir, u"scenario.ini");
+    logPath_ = dir.empty() ? u"calls.log" : JoinPath(dir, u"calls.log");
+  }
+
+  std::shared_ptr<const Scenario> Load() const {
+    std::string bytes;
+    if (!ReadWholeFile(scenarioPath_, bytes)) return std::make_shared<const Scenario>(DemoScenario());
+    return std::make_shared<const Scenario>(ParseScenario(bytes));
+  }
+
+  std::u16string scenarioPath_, logPath_;
+  std::mutex mutex_, logMutex_;
+  std::shared_ptr<const Scenario> scenario_;
+  std::map<int, M1Block> written_;
+};
+
+std::string Hex(const unsigned char* bytes, size_t n) {
+  static const char kDigits[] = "0123456789abcdef";
+  std::string out;
+  if (!bytes) return out;
+  for (size_t i = 0; i < n; ++i) {
+    out += kDigits[bytes[i] >> 4];
+    out += kDigits[bytes[i] & 15];
+  }
+  return out;
+}
+
+std::string Value(const int* p) { return p ? std::to_string(*p) : std::string("null"); }
+
+// One call of an entry point: logged when it is entered; Return applies the override and delay.
+class Call {
+ public:
+  enum Source { kCurrentScenario, kReadScenarioAgain };
+
+  explicit Call(const char* entry, const std::string& args = {}, Source which = kCurrentScenario)
+      : entry_(entry), entered_(TickCountMs()) {
+    std::string line = std::to_string(entered_) + " " + entry;
+    if (!args.empty()) line += " " + args;
+    Reader::Get().Log(line);
+    scenario_ = which == kReadScenarioAgain ? Reader::Get().Reload() : Reader::Get().Current();
+  }
+
+  const Scenario& scenario() const { return *scenario_; }
+
+  int Return(int result) const {
+    auto it = scenario_->results.find(entry_);
+    if (it != scenario_->results.end()) result = it->second;
+    // The delay runs from the call's entry on the program's own clock, so that a caller timing the
+    // call never sees less than the delay, whatever the granularity of Sleep.
+    int delay = scenario_->DelayOf(entry_);
+    if (delay > 0) {
+      const uint64_t deadline = entered_ + static_cast<uint64_t>(delay);
+      for (uint64_t now = TickCountMs(); now < deadline; now = TickCountMs())
+        SleepMs(static_cast<uint32_t>(deadline - now));
+    }
+    return result;
+  }
+
+ private:
+  std::string entry_;
+  uint64_t entered_;
+  std::shared_ptr<const Scenario> scenario_;
+};
+
+// Writes `text` into `capacity` units: cut to leave room for the zero, or, for a scenario that
+// tests unterminated texts, the text repeated over the whole buffer with no zero at all.
+template <typename Unit, typename Text>
+void FillText(Unit* out, size_t capacity, const Text& text, bool unterminated) {
+  if (!out || capacity == 0) return;
+  if (unterminated) {
+    const Text filler = text.empty() ? Text(1, '#') : text;
+    for (size_t i = 0; i < capacity; ++i) out[i] = static_cast<Unit>(filler[i % filler.size()]);
+    return;
+  }
+  size_t n = std::min(text.size(), capacity - 1);
+  for (size_t i = 0; i < n; ++i) out[i] = static_cast<Unit>(text[i]);
+  out[n] = 0;
+}
+
+void FillAnsi(char* out, size_t capacity, const std::string& utf8, bool unterminated) {
+  FillText(out, capacity, Utf16ToAnsi(Utf8ToUtf16(utf8)), unterminated);
+}
+
+std::u16string TextOf(const Scenario& s, const std::string& entry) {
+  if (auto it = s.texts.find(entry); it != s.texts.end()) return it->second;
+  if (auto it = s.pictureSizes.find(entry); it != s.pictureSizes.end()) return Base64Filler(it->second);
+  return DemoPicture(entry);  // empty for a getter that is not a picture
+}
+
+bool KeyMatches(const Scenario& s, int block, const unsigned char* key) {
+  if (!key) return false;
+  const M1Key& expected = s.m1.KeyOf(block);
+  return std::equal(expected.begin(), expected.end(), key);
+}
+
+void PutId(const Scenario& s, unsigned char* id) {
+  if (id) std::copy(s.m1.id.begin(), s.m1.id.end(), id);
+}
+
+}  // namespace
+
+int InitComm(int port) {
+  Call call("ORV_InitComm", "port=" + std::to_string(port), Call::kReadScenarioAgain);
+  return call.Return(call.scenario().ports.count(port) ? kOk : kFail);
+}
+
+int CloseComm() {
+  Call call("ORV_CloseComm");
+  return call.Return(kOk);
+}
+
+int Authenticate(const char* entry) {
+  Call call(entry);
+  return call.Return(call.scenario().card ? kOk : kFail);
+}
+
+int ReadContent(int active) {
+  Call call("ORV_Read_Content", "active=" + std::to_string(active));
+  return call.Return(call.scenario().card ? kOk : kFail);
+}
+
+int ReadFpContent() {
+  Call call("ORV_Read_FPContent");
+  return call.Return(call.scenario().card ? kOk : kFail);
+}
+
+int GetSamId(char* text) {
+  Call call("ORV_GetSAMID");
+  FillAnsi(text, kSamTextBytes, call.scenario().sam, call.scenario().unterminated);
+  return call.Return(kOk);
+}
+
+int GetText(const char* entry, KadrelU16* text, int* length) {
+  Call call(entry, "length=" + Value(length));
+  if (length && *length > 0)
+    FillText(text, static_cast<size_t>(*length), TextOf(call.scenario(), entry), call.scenario().unterminated);
+  return call.Return(kOk);
+}
+
+int GetCertType(unsigned char* type, int* length) {
+  Call call("GetCertTypeU", "length=" + Value(length));
+  size_t capacity = length ? static_cast<size_t>(std::clamp(*length, 0, 4)) : 4;
+  if (type && capacity > 0) {
+    std::fill_n(type, capacity, 0);
+    if (!call.scenario().certType.empty()) type[0] = static_cast<unsigned char>(call.scenario().certType[0]);
+  }
+  return call.Return(kOk);
+}
+
+int GetFpData(unsigned char* data, int* length) {
+  // The buffer is always 1024 bytes; the length the caller passes is not its size.
+  Call call("GetFPDate", "length=" + Value(length));
+  if (data) {
+    const std::vector<uint8_t>& fp = call.scenario().fingerprint;
+    std::fill_n(data, kFingerprintBytes, 0);
+    std::copy_n(fp.begin(), std::min(fp.size(), kFingerprintBytes), data);
+  }
+  return call.Return(kOk);
+}
+
+int GetIssuesNum(int* count) {
+  Call call("GetIssuesNumU", "count=" + Value(count));
+  if (count) *count = call.scenario().issues;
+  return call.Return(kOk);
+}
+
+int M1Request(int mode, unsigned char* id, unsigned char* request) {
+  Call call("ORV_M1_Request", "mode=" + std::to_string(mode));
+  const Scenario& s = call.scenario();
+  if (!s.card) return call.Return(kFail);
+  PutId(s, id);
+  if (request) std::copy(s.m1.request.begin(), s.m1.request.end(), request);
+  return call.Return(kM1Ok);
+}
+
+int M1Read(int mode, unsigned char* id, unsigned char block, unsigned char* key, unsigned char* data) {
+  Call call("ORV_M1_Read",
+            "mode=" + std::to_string(mode) + " block=" + std::to_string(block) + " key=" + Hex(key, 6));
+  const Scenario& s = call.scenario();
+  if (!s.card || !KeyMatches(s, block, key)) return call.Return(kFail);
+  PutId(s, id);
+  if (data) {
+    M1Block content = Reader::Get().Block(s, block);
+    std::copy(content.begin(), content.end(), data);
+  }
+  return call.Return(kM1Ok);
+}
+
+int M1Write(int mode, unsigned char* id, unsigned char block, unsigned char* key, unsigned char* data) {
+  Call call("ORV_M1_Write", "mode=" + std::to_string(mode) + " block=" + std::to_string(block) +
+                                " key=" + Hex(key, 6) + " data=" + Hex(data, 16));
+  const Scenario& s = call.scenario();
+  if (!s.card || !data || !KeyMatches(s, block, key)) return call.Return(kFail);
+  M1Block content;
+  std::copy_n(data, content.size(), content.begin());
+  Reader::Get().Store(block, content);
+  PutId(s, id);
+  return call.Return(kM1Ok);
+}
+
+int GetFisCardId(char* number, char* second, int* extra) {
+  Call call("M1_MF_GetFisCardID");
+  const Scenario& s = call.scenario();
+  if (!s.card) return call.Return(kFail);
+  FillAnsi(number, kBankNumberBytes, s.bankNumber, s.unterminated);
+  FillAnsi(second, kBankSecondBytes, s.bankSecond, s.unterminated);
+  if (extra) *extra = static_cast<int>(s.bankNumber.size());
+  return call.Return(kM1Ok);
+}
+
+int GetCompleteSamId(unsigned char* raw) {
+  Call call("ORV_GetCompleteSAMID");
+  if (raw) {
+    const std::vector<uint8_t>& record = call.scenario().samRaw;
+    std::fill_n(raw, kSamRawBytes, 0);
+    std::copy_n(record.begin(), std::min(record.size(), kSamRawBytes), raw);
+  }
+  return call.Return(kOk);
+}
+
+}  // namespace kavenor::sim

@@ -1,0 +1,12 @@
+// Where this copy of the simulated reader library lies.
+#pragma once
+
+#include <string>
+
+namespace kavenor::sim {
+
+// Folder of the library file that holds this code, without a trailing separator; empty when the
+// platform cannot tell. Each loaded copy answers with its own folder.
+std::u16string LibraryDir();
+
+}  // namespace kavenor::sim

@@ -1,0 +1,65 @@
+// What the simulated reader holds: its ports, the card on it and how each call behaves.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace kavenor::sim {
+
+using M1Key = std::array<uint8_t, 6>;
+using M1Block = std::array<uint8_t, 16>;
+
+struct M1Card {
+  std::array<uint8_t, 4> id{};
+  std::vector<uint8_t> request;  // bytes written to the request buffer, at most 4
+  M1Key key{};                   // the key of every block without a key of its own
+  std::map<int, M1Key> blockKeys;
+  std::map<int, M1Block> blocks;  // blocks not listed read as zeros
+
+  const M1Key& KeyOf(int block) const;
+  M1Block BlockOf(int block) const;
+};
+
+struct Scenario {
+  std::set<int> ports;  // the ports ORV_InitComm opens
+  bool card = true;     // a card lies on the reader
+  int delayMs = 0;      // pause of every call before it returns
+  std::map<std::string, int> delays;   // per entry point, overriding delayMs
+  std::map<std::string, int> results;  // per entry point, replacing its own result
+  // Per U-getter. The three picture getters appear here only when the scenario sets their text.
+  std::map<std::string, std::u16string> texts;
+  std::map<std::string, size_t> pictureSizes;  // "<picture getter>.size": Base64 filler of that length
+  bool unterminated = false;  // text calls fill their whole buffer and write no zero
+  std::string certType;       // its first byte is the type letter; empty gives a zero byte
+  std::vector<uint8_t> fingerprint;  // at most 1024 bytes; the rest of the buffer is zero
+  int issues = 0;
+  M1Card m1;
+  std::string bankNumber;  // UTF-8
+  std::string bankSecond;  // UTF-8
+  std::string sam;         // UTF-8
+  std::vector<uint8_t> samRaw;  // at most 128 bytes
+
+  int DelayOf(const std::string& entry) const;
+};
+
+// The demo card: what the reader holds when no scenario file lies beside the library.
+Scenario DemoScenario();
+
+// A scenario file (UTF-8 "key=value" lines, "#" comment lines, unknown keys ignored) laid over the
+// demo card. Only `ports` does not fall back to the demo: a file without it opens no port.
+Scenario ParseScenario(const std::string& utf8);
+
+// The U-getters whose text a scenario can set, each named as its entry point.
+const std::vector<std::string>& TextGetterNames();
+
+// Getbase64BMPDataU, Getbase64FrontBMPDataU and Getbase64backBMPDataU.
+bool IsPictureGetter(const std::string& entry);
+
+// Hex pairs ("0a1B..."); reading stops at the first character that is not part of a pair.
+std::vector<uint8_t> ParseHex(const std::string& text);
+
+}  // namespace kavenor::sim
