@@ -1,0 +1,88 @@
+// Headless Debian Chromium with a fresh profile, and the screenshot folder.
+
+import { mkdirSync, mkdtempSync, rmSync } from 'node:fs';
+import { tmpdir } from 'node:os';
+import { join } from 'node:path';
+import { chromium } from 'playwright-core';
+import { startService } from './service.mjs';
+
+const ARGS = ['--no-sandbox', '--disable-gpu', '--disable-background-networking', '--disable-component-update',
+  '--disable-sync', '--no-first-run'];
+
+export async function launchBrowser() {
+  const profile = mkdtempSync(join(tmpdir(), 'kavenor-chromium-'));
+  const context = await chromium.launchPersistentContext(profile, {
+    executablePath: '/usr/bin/chromium', headless: true, args: ARGS,
+    viewport: { width: 1180, height: 900 }, locale: 'zh-CN',
+  });
+  return {
+    async newPage() {
+      const page = await context.newPage();
+      page.setDefaultTimeout(8000);   // every wait here is for a local service: fail fast
+      page.on('pageerror', (error) => { page.errors.push(error); });
+      page.errors = [];
+      return page;
+    },
+    async close() {
+      await context.close();
+      rmSync(profile, { recursive: true, force: true });
+    },
+  };
+}
+
+let screenshots;
+export function screenshotDir() {
+  screenshots ??= process.env.KAVENOR_SCREENSHOTS || mkdtempSync(join(tmpdir(), 'kavenor-screenshots-'));
+  mkdirSync(screenshots, { recursive: true });
+  return screenshots;
+}
+
+// A page of `service`, once it has connected.
+export async function openConnected(browser, service) {
+  const page = await browser.newPage();
+  await page.goto(service.baseUrl);
+  await page.waitForSelector('#connState[data-state="open"]');
+  return page;
+}
+
+// Runs body(page, service) on a page connected to a service started with `options`.
+export async function withService(browser, options, body) {
+  const service = await startService(options);
+  let page;
+  try {
+    page = await openConnected(browser, service);
+    await body(page, service);
+  } finally {
+    await page?.close();
+    await service.stop();
+  }
+}
+
+// Clicks a command button and waits for the reply to be shown.
+export async function run(page, code) {
+  await page.click(`button[data-code="${code}"]`);
+  await page.waitForFunction(() => document.querySelector('#notice').dataset.kind !== 'busy');
+  return notice(page);
+}
+
+export function notice(page) {
+  return page.evaluate(() => {
+    const box = document.querySelector('#notice');
+    return {
+      kind: box.dataset.kind,
+      headline: box.querySelector('.headline')?.textContent ?? '',
+      explain: box.querySelector('.explain')?.textContent ?? '',
+    };
+  });
+}
+
+// Texts of the result table, by field key.
+export function resultFields(page) {
+  return page.evaluate(() => Object.fromEntries(
+    [...document.querySelectorAll('#result tr[data-field]')].map((tr) => [tr.dataset.field, tr.cells[1].textContent])));
+}
+
+export function imageWidths(page) {
+  return page.evaluate(() => Object.fromEntries(
+    [...document.querySelectorAll('#result img')].map((img) => [img.dataset.field, img.naturalWidth])));
+}
