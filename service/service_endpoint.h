@@ -1,0 +1,102 @@
+// The WebSocket/HTTP endpoint type: websocketpp 0.8.2 over Boost.Asio, configured by debug_custom.
+#pragma once
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+
+#include <websocketpp/config/debug_asio_no_tls.hpp>
+#include <websocketpp/server.hpp>
+#include <websocketpp/version.hpp>
+
+// The frame reader below replaces one member of the library's hybi13 processor; it is written
+// against this release and must be looked at again on any other.
+static_assert(websocketpp::major_version == 0 && websocketpp::minor_version == 8 &&
+                  websocketpp::patch_version == 2,
+              "service/bounded_frames.cpp follows websocketpp 0.8.2's hybi13 frame reader");
+
+namespace kavenor {
+
+// The most an incoming message reserves ahead of the bytes that have arrived. A frame header may
+// claim up to the 32,000,000-byte message limit; the memory follows the payload, not the claim.
+constexpr size_t kMaxMessageReservation = 64 * 1024;
+
+// websocketpp's allocating message manager, but the size a frame header claims is only a hint:
+// the reservation it makes is capped at kMaxMessageReservation.
+template <typename Message>
+class BoundedMessageManager : public websocketpp::lib::enable_shared_from_this<BoundedMessageManager<Message>> {
+ public:
+  typedef BoundedMessageManager<Message> type;
+  typedef websocketpp::lib::shared_ptr<BoundedMessageManager> ptr;
+  typedef websocketpp::lib::weak_ptr<BoundedMessageManager> weak_ptr;
+  typedef typename Message::ptr message_ptr;
+
+  message_ptr get_message() {
+    return message_ptr(websocketpp::lib::make_shared<Message>(type::shared_from_this()));
+  }
+
+  message_ptr get_message(websocketpp::frame::opcode::value op, size_t size) {
+    return message_ptr(websocketpp::lib::make_shared<Message>(type::shared_from_this(), op,
+                                                              std::min(size, kMaxMessageReservation)));
+  }
+
+  // Messages are freed, never pooled.
+  bool recycle(Message*) { return false; }
+};
+
+// The library's debug configuration over Asio without TLS, with what this service changes: no
+// opening-handshake time-out and bounded message reservations. The rest (basic concurrency, all
+// log channels compiled in, 5000 ms closing-handshake and pong time-outs, 32,000,000-byte message
+// and HTTP-body limits) is restated so that it cannot drift with the base. The library itself
+// accepts protocol versions 13, 8, 7 and 0 and answers with its own name, "WebSocket++/0.8.2".
+struct debug_custom : public websocketpp::config::debug_asio {
+  typedef debug_custom type;
+  typedef websocketpp::config::debug_asio base;
+
+  typedef base::concurrency_type concurrency_type;
+  typedef base::request_type request_type;
+  typedef base::response_type response_type;
+
+  typedef websocketpp::message_buffer::message<BoundedMessageManager> message_type;
+  typedef BoundedMessageManager<message_type> con_msg_manager_type;
+  typedef websocketpp::message_buffer::alloc::endpoint_msg_manager<con_msg_manager_type>
+      endpoint_msg_manager_type;
+
+  typedef base::alog_type alog_type;
+  typedef base::elog_type elog_type;
+  typedef base::rng_type rng_type;
+
+  struct transport_config : public base::transport_config {
+    typedef type::concurrency_type concurrency_type;
+    typedef type::alog_type alog_type;
+    typedef type::elog_type elog_type;
+    typedef type::request_type request_type;
+    typedef type::response_type response_type;
+    typedef websocketpp::transport::asio::basic_socket::endpoint socket_type;
+  };
+  typedef websocketpp::transport::asio::endpoint<transport_config> transport_type;
+
+  static const long timeout_open_handshake = 0;
+  static const long timeout_close_handshake = 5000;
+  static const long timeout_pong = 5000;
+
+  static const websocketpp::log::level elog_level = websocketpp::log::elevel::all;
+  static const websocketpp::log::level alog_level = websocketpp::log::alevel::all;
+
+  static const size_t max_message_size = 32000000;
+  static const size_t max_http_body_size = 32000000;
+
+  // permessage-deflate stays the base's disabled stub: no extension is ever negotiated.
+  typedef base::permessage_deflate_type permessage_deflate_type;
+};
+
+typedef websocketpp::server<debug_custom> ServiceEndpoint;
+
+}  // namespace kavenor
+
+// The library's frame reader reserves, for every continuation frame, the whole length its header
+// claims. Ours (service/bounded_frames.cpp) caps that reservation as the message manager caps the
+// first one. hybi07 and hybi08 inherit it.
+template <>
+size_t websocketpp::processor::hybi13<kavenor::debug_custom>::consume(uint8_t* buf, size_t len,
+                                                                      websocketpp::lib::error_code& ec);
