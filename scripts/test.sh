@@ -53,6 +53,35 @@ if [ -d build/win32/bin ]; then
   fi
 fi
 
+# End-to-end: the real program in a scratch app folder, a real WebSocket client, plain HTTP.
+run_e2e() {
+  local target=$1 reports="$root/build/$1/e2e-reports"
+  rm -rf "$reports"; mkdir -p "$reports"
+  note "end-to-end tests, $target"
+  KAVENOR_E2E_TARGET=$target $py -m pytest -q -p no:cacheprovider tests/e2e --junitxml="$reports/e2e.xml" || status=1
+  summary+=("$($py scripts/count_results.py "e2e-$target" "$reports")")
+}
+run_e2e linux
+if [ -d build/win64/app ]; then
+  export KAVENOR_WINEPREFIX="$root/build/win64/wineprefix"
+  run_e2e win64
+  WINEPREFIX="$KAVENOR_WINEPREFIX" wineserver -k 2>/dev/null || true
+  unset KAVENOR_WINEPREFIX
+fi
+
+# The test pages in headless Chromium, against the Linux program.
+note "test pages in Chromium"
+reports="$root/build/linux/page-reports"
+rm -rf "$reports"; mkdir -p "$reports"
+(cd tests/pages && node --test --test-reporter=spec --test-reporter-destination=stdout \
+  --test-reporter=junit --test-reporter-destination="$reports/pages.xml") || status=1
+summary+=("$($py scripts/count_results.py pages "$reports")")
+
+# The command parser under libFuzzer for a bounded time; any finding fails the run.
+note "fuzzing the command parser"
+if "$root/scripts/fuzz.sh" 60; then summary+=("fuzz: 1 passed, 0 failed, 0 skipped")
+else status=1; summary+=("fuzz: 0 passed, 1 failed, 0 skipped"); fi
+
 note "summary"
 total_passed=0; total_failed=0
 for line in "${summary[@]}"; do

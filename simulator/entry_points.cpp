@@ -103,10 +103,11 @@ class Call {
 
   explicit Call(const char* entry, const std::string& args = {}, Source which = kCurrentScenario)
       : entry_(entry), entered_(TickCountMs()) {
+    scenario_ = which == kReadScenarioAgain ? Reader::Get().Reload() : Reader::Get().Current();
+    if (!scenario_->callLog) return;
     std::string line = std::to_string(entered_) + " " + entry;
     if (!args.empty()) line += " " + args;
     Reader::Get().Log(line);
-    scenario_ = which == kReadScenarioAgain ? Reader::Get().Reload() : Reader::Get().Current();
   }
 
   const Scenario& scenario() const { return *scenario_; }

@@ -194,6 +194,8 @@ Scenario ParseScenario(const std::string& utf8) {
       }
     } else if (key == "card") {
       if (number) s.card = *number != 0;
+    } else if (key == "calllog") {
+      if (number) s.callLog = *number != 0;
     } else if (key == "unterminated") {
       if (number) s.unterminated = *number != 0;
     } else if (key == "delay_ms") {

@@ -1,0 +1,263 @@
+"""The program under test: a scratch copy of an app folder, its settings and scenarios, its process.
+
+One `App` is one run of the program in a folder of its own: the folder is copied from the build's app
+folder, `Config.ini` and the scenario files are written before the start, standard output and
+standard error go to files beside the folder, and the process is ended by its id when the test is done.
+"""
+
+import os
+import re
+import shutil
+import signal
+import socket
+import subprocess
+import time
+from pathlib import Path
+
+ROOT = Path(__file__).resolve().parents[2]
+SDK_FOLDERS = ("ORV5A", "ORV5U", "ORV5ULN")
+PAGES = ("03_idcard.html", "NFC_idcard.html", "idcardM1.html")
+
+# "YYYY-MM-DD HH:MM:SS " and the log text of one posted status code.
+STATUS_LINE = re.compile(r"^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d (.+)$")
+
+
+class Target:
+    """A build target: where its program and simulated reader are and how the program is started."""
+
+    def __init__(self, name):
+        if name not in ("linux", "win64"):
+            raise ValueError(f"unknown target {name!r} (linux, win64)")
+        self.name = name
+        self.wine = name == "win64"
+        # KAVENOR_E2E_BUILD: another build folder of this target (default build/<target>).
+        self.build = Path(os.environ.get("KAVENOR_E2E_BUILD") or ROOT / "build" / name)
+        self.program = "Kavenor.exe" if self.wine else "kavenor"
+        self.library = "kadrel.dll" if self.wine else "libkadrel.so"
+        # Wine needs seconds to start a program; the very first start in a new prefix also creates it.
+        self.start_timeout = 180.0 if self.wine else 15.0
+        # How long "at once" may take: one round trip through the service.
+        self.prompt = 5.0 if self.wine else 2.0
+        self.env = dict(os.environ)
+        if self.wine:
+            self.env.setdefault("KAVENOR_WINEPREFIX", str(self.build / "wineprefix"))
+
+    def missing(self):
+        """Why the target cannot be run, or None."""
+        if (self.build / "app" / self.program).is_file():
+            return None
+        if (self.build / "bin" / self.program).is_file() and (self.build / "bin/sim/full" / self.library).is_file():
+            return None
+        return f"{self.build / 'app' / self.program} is missing: run scripts/build.sh {self.name}"
+
+    def lay_out(self, dest):
+        """Copies an app folder to `dest`: the build's own, or one assembled from its parts."""
+        app = self.build / "app"
+        if (app / self.program).is_file():
+            shutil.copytree(app, dest, ignore=shutil.ignore_patterns("Config.ini", "calls.log", "scenario.ini"))
+            return
+        dest.mkdir(parents=True)
+        shutil.copy2(self.build / "bin" / self.program, dest / self.program)
+        for page in PAGES:
+            if (ROOT / "pages" / page).is_file():
+                shutil.copy2(ROOT / "pages" / page, dest / page)
+        for folder in SDK_FOLDERS:
+            (dest / folder).mkdir()
+            shutil.copy2(self.build / "bin/sim/full" / self.library, dest / folder / self.library)
+
+    def command(self, exe):
+        if self.wine:
+            return [str(ROOT / "scripts" / "wine-run"), str(exe)]
+        return [str(exe)]
+
+
+def free_port():
+    """A TCP port that nothing listens on, on IPv4 nor IPv6 (chosen by the kernel, then released)."""
+    for _ in range(50):
+        with socket.socket(socket.AF_INET, socket.SOCK_STREAM) as s:
+            s.bind(("127.0.0.1", 0))
+            port = s.getsockname()[1]
+        if port_is_free(port):
+            return port
+    raise RuntimeError("no free port found")
+
+
+def port_is_free(port):
+    families = [(socket.AF_INET, "0.0.0.0")]
+    if socket.has_ipv6:
+        families.append((socket.AF_INET6, "::"))
+    for family, address in families:
+        try:
+            with socket.socket(family, socket.SOCK_STREAM) as s:
+                # As the program binds: a port left in TIME_WAIT counts as free.
+                s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+                if family == socket.AF_INET6:
+                    s.setsockopt(socket.IPPROTO_IPV6, socket.IPV6_V6ONLY, 1)
+                s.bind((address, port))
+        except OSError:
+            return False
+    return True
+
+
+def ipv6_loopback_works():
+    try:
+        with socket.socket(socket.AF_INET6, socket.SOCK_STREAM) as s:
+            s.bind(("::1", 0))
+        return True
+    except OSError:
+        return False
+
+
+def scenario_text(lines):
+    """A scenario file from a dict (key -> value) or a ready text."""
+    if isinstance(lines, str):
+        return lines
+    return "".join(f"{key}={value}\n" for key, value in lines.items())
+
+
+def write_atomically(path, text):
+    # The simulated reader reads its scenario at every ORV_InitComm: it must never see half a file.
+    tmp = path.with_name(path.name + ".tmp")
+    tmp.write_bytes(text.encode("utf-8"))
+    os.replace(tmp, path)
+
+
+class App:
+    """One run of the program in a scratch app folder under `base`."""
+
+    def __init__(self, target, base, model=0, port=None, scenarios=None, config=None, folder_name="app"):
+        self.target = target
+        self.base = Path(base)
+        self.dir = self.base / folder_name
+        self.port = free_port() if port is None else port
+        self.model = model
+        self.proc = None
+        self.stdout_path = self.base / "stdout.txt"
+        self.stderr_path = self.base / "stderr.txt"
+        target.lay_out(self.dir)
+        # A reader on the port every driver tries first (Config.ini [IP] Com, default 1).
+        for folder in SDK_FOLDERS:
+            self.set_scenario(folder, {"ports": "1"})
+        for folder, lines in (scenarios or {}).items():
+            self.set_scenario(folder, lines)
+        self.write_config(config)
+
+    # --- files -----------------------------------------------------------------------------------
+
+    def write_config(self, text=None):
+        if text is None:
+            text = f"[IP]\nport={self.port}\n[Device]\nID={self.model}\n"
+        if self.target.wine:
+            text = text.replace("\r\n", "\n").replace("\n", "\r\n")
+        (self.dir / "Config.ini").write_bytes(text.encode("utf-8"))
+
+    def set_scenario(self, folder, lines):
+        write_atomically(self.dir / folder / "scenario.ini", scenario_text(lines))
+
+    def calls(self, folder):
+        """The simulated reader's call log: (ms, entry point, arguments) per call, in order."""
+        path = self.dir / folder / "calls.log"
+        if not path.exists():
+            return []
+        out = []
+        for line in path.read_text(encoding="utf-8", errors="replace").splitlines():
+            parts = line.split(" ", 2)
+            if len(parts) >= 2:
+                out.append((int(parts[0]), parts[1], parts[2] if len(parts) > 2 else ""))
+        return out
+
+    def call_names(self, folder):
+        return [name for _, name, _ in self.calls(folder)]
+
+    def clear_calls(self):
+        for folder in SDK_FOLDERS:
+            (self.dir / folder / "calls.log").unlink(missing_ok=True)
+
+    def stdout(self):
+        return self.stdout_path.read_bytes().decode("utf-8", errors="replace") if self.stdout_path.exists() else ""
+
+    def stderr(self):
+        return self.stderr_path.read_bytes().decode("utf-8", errors="replace") if self.stderr_path.exists() else ""
+
+    def stdout_lines(self):
+        return self.stdout().replace("\r\n", "\n").split("\n")
+
+    def status_lines(self):
+        """The log texts of the status-log lines written so far."""
+        return [m.group(1) for m in map(STATUS_LINE.match, self.stdout_lines()) if m]
+
+    def wait_for_output(self, predicate, timeout=5.0, what="output"):
+        """Waits until predicate(stdout, stderr) holds; returns what it returned."""
+        deadline = time.monotonic() + timeout
+        while True:
+            result = predicate(self.stdout(), self.stderr())
+            if result or time.monotonic() > deadline:
+                break
+            time.sleep(0.05)
+        assert result, f"timed out waiting for {what}\n{self.describe()}"
+        return result
+
+    def describe(self):
+        out, err = self.stdout(), self.stderr()
+        return (f"--- stdout (last 3000 chars) ---\n{out[-3000:]}\n"
+                f"--- stderr (last 3000 chars) ---\n{err[-3000:]}")
+
+    # --- process ---------------------------------------------------------------------------------
+
+    def start(self, wait_listening=True):
+        exe = self.dir / self.target.program
+        with open(self.stdout_path, "wb") as out, open(self.stderr_path, "wb") as err:
+            self.proc = subprocess.Popen(self.target.command(exe), cwd=self.dir, stdin=subprocess.DEVNULL,
+                                         stdout=out, stderr=err, env=self.target.env)
+        if wait_listening:
+            self.wait_listening()
+        return self
+
+    def alive(self):
+        return self.proc is not None and self.proc.poll() is None
+
+    def wait_listening(self, port=None, timeout=None):
+        port = self.port if port is None else port
+        deadline = time.monotonic() + (timeout or self.target.start_timeout)
+        while time.monotonic() < deadline:
+            assert self.alive(), f"the program ended (exit {self.proc.returncode}) before listening\n{self.describe()}"
+            try:
+                with socket.create_connection(("127.0.0.1", port), timeout=1.0):
+                    return
+            except OSError:
+                time.sleep(0.05)
+        raise AssertionError(f"nothing listens on port {port}\n{self.describe()}")
+
+    def stop(self):
+        if not self.alive():
+            return
+        if self.target.wine:
+            # Only this program's own process: the prefix's wineserver serves other runs too.
+            self.proc.kill()
+        else:
+            self.proc.terminate()
+        try:
+            self.proc.wait(timeout=10)
+        except subprocess.TimeoutExpired:
+            self.proc.kill()
+            self.proc.wait(timeout=10)
+
+    def memory_kib(self, field):
+        """A size from /proc/<pid>/status of the program's process (VmRSS, VmSize), in KiB."""
+        text = Path(f"/proc/{self.proc.pid}/status").read_text()
+        match = re.search(rf"^{field}:\s+(\d+) kB", text, re.M)
+        assert match, f"no {field} in /proc/{self.proc.pid}/status"
+        return int(match.group(1))
+
+    def thread_count(self):
+        return len(os.listdir(f"/proc/{self.proc.pid}/task"))
+
+    def url(self, host="127.0.0.1", path="/"):
+        host = f"[{host}]" if ":" in host else host
+        return f"ws://{host}:{self.port}{path}"
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.stop()

@@ -1,0 +1,135 @@
+"""Replies that come from the simulated reader: the waiting read (code 2), a missing reader, texts
+outside code page 936. One program (model 0, ORV5U); each test sets the scenario it needs."""
+
+import datetime
+import socket
+import struct
+import time
+
+import pytest
+
+from clients import OP_TEXT, RawClient, WsClient, frame
+
+SAM_REPLY = "05.01-00002019-0000123456-0000000007"
+CARD_PREFIX = "ORV5U|大厅1|身份证|张三丰|男|汉|19900101|"
+
+
+@pytest.fixture(scope="module")
+def app(module_launch):
+    return module_launch(model=0)
+
+
+@pytest.fixture
+def reader(app):
+    """Sets the ORV5U scenario and clears the call logs; the demo card on port 1 again afterwards."""
+    def set_scenario(**lines):
+        app.set_scenario("ORV5U", {"ports": "1", **lines})
+        app.clear_calls()
+    yield set_scenario
+    app.set_scenario("ORV5U", {"ports": "1"})
+
+
+def new_status_lines(app, before, count, timeout):
+    """Waits until `count` status lines have been written after the first `before`; returns them."""
+    app.wait_for_output(lambda out, err: len(app.status_lines()) >= before + count, timeout,
+                        f"{count} status lines after the first {before}")
+    time.sleep(0.3)  # none beyond them
+    return app.status_lines()[before:]
+
+
+@pytest.mark.parametrize("command", ["2?timeout=0", "2", "2?timeout=", "2?timeout=x5000", "2?Timeout=5000"])
+def test_waiting_read_without_time_out_answers_at_once_reader_untouched(app, reader, command):
+    reader()
+    with WsClient(app.url()) as c:
+        start = time.monotonic()
+        assert c.request(command) == "读卡失败"
+        assert time.monotonic() - start < app.target.prompt
+    assert app.call_names("ORV5U") == []
+
+
+def test_waiting_read_answers_when_the_card_is_placed(app, reader):
+    reader(card=0)
+    before = len(app.status_lines())
+    with WsClient(app.url()) as c:
+        start = time.monotonic()
+        c.send("2?timeout=30000")
+        time.sleep(1.6)
+        app.set_scenario("ORV5U", {"ports": "1", "card": "1"})
+        reply = c.recv(timeout=20)
+        elapsed = time.monotonic() - start
+    assert reply.startswith(CARD_PREFIX), reply[:200]
+    # The attempt after the card was placed: within a pause, an attempt and some slack.
+    assert 1.6 <= elapsed < 1.6 + 0.5 + 2 * app.target.prompt
+    lines = new_status_lines(app, before, 3, 10)
+    assert lines[-1] == "读卡成功" and set(lines[:-1]) == {"卡认证失败"}, lines
+
+
+def test_waiting_read_without_card_tries_every_half_second_until_the_time_out(app, reader):
+    reader(card=0)
+    before = len(app.status_lines())
+    with WsClient(app.url()) as c:
+        start = time.monotonic()
+        reply = c.request("2?timeout=3000", timeout=20)
+        elapsed = time.monotonic() - start
+    assert reply == "读卡失败"
+    assert 3.0 <= elapsed < 3.0 + app.target.prompt
+    calls = app.calls("ORV5U")
+    opens = [ms for ms, name, _ in calls if name == "ORV_InitComm"]
+    attempts = [name for _, name, _ in calls].count("ORV_Authenticate")
+    assert 4 <= attempts <= 7 and len(opens) == attempts, calls
+    gaps = [b - a for a, b in zip(opens, opens[1:])]
+    assert all(gap >= 480 for gap in gaps), gaps
+    # One status line per attempt, each the attempt's own failure.
+    assert new_status_lines(app, before, attempts, 5) == ["卡认证失败"] * attempts
+
+
+def test_no_reader_answers_connect_failure_with_one_status_line(app, reader):
+    reader(ports="")
+    before = len(app.status_lines())
+    with WsClient(app.url()) as c:
+        assert c.request("3") == "连接设备失败"
+    assert app.call_names("ORV5U") == ["ORV_InitComm"] * 33
+    assert new_status_lines(app, before, 1, 5) == ["设备无法连接，请拔插一下设备"]
+    line = [l for l in app.stdout_lines() if l.endswith("设备无法连接，请拔插一下设备")][-1]
+    stamp = datetime.datetime.strptime(line[:19], "%Y-%m-%d %H:%M:%S")
+    assert line[19] == " " and abs((datetime.datetime.now() - stamp).total_seconds()) < 120, line
+
+
+@pytest.mark.parametrize("name, address", [
+    ("张𠮷", "北京市东城区示例路1号"),
+    ("김한결", "서울특별시 종로구 1"),
+    ("Zoë Ærøskøbing-Łódź", "𠀀𪚥 Straße 5 ☃"),
+])
+def test_reply_with_characters_outside_code_page_936_arrives_intact(app, reader, name, address):
+    reader(GetPeopleNameU=name, GetPeopleAddressU=address)
+    with WsClient(app.url()) as c:
+        fields = c.request("3").split("|")
+    assert fields[:8] == ["ORV5U", "大厅1", "身份证", name, "男", "汉", "19900101", address]
+
+
+def _abort(port, how):
+    """Sends a long waiting read and goes away without waiting for its reply."""
+    if how == "close frame":
+        c = WsClient(f"ws://127.0.0.1:{port}/", close_timeout=0.5)
+        c.send("2?timeout=2000")
+        c.close()
+        return
+    raw = RawClient(port)
+    raw.handshake()
+    raw.send(frame(OP_TEXT, b"2?timeout=2000"))
+    if how == "reset":
+        raw.sock.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+    raw.close()
+
+
+@pytest.mark.parametrize("how", ["close frame", "tcp close", "reset"])
+def test_client_that_goes_away_during_a_waiting_read(app, reader, how):
+    reader(card=0)
+    start = time.monotonic()
+    _abort(app.port, how)
+    # The wait runs to its end; then the next client is served.
+    with WsClient(app.url(), timeout=15) as c:
+        assert c.request("5", timeout=15) == SAM_REPLY
+    assert time.monotonic() - start < 2.0 + 0.5 + 2 * app.target.prompt
+    assert app.alive()
+    assert "ORV_Authenticate" in app.call_names("ORV5U")
