@@ -42,6 +42,10 @@ class Reader {
   }
 
   std::shared_ptr<const Scenario> Reload() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (scenario_ && !scenario_->reload) return scenario_;
+    }
     auto fresh = Load();
     std::lock_guard<std::mutex> lock(mutex_);
     scenario_ = fresh;

@@ -196,6 +196,8 @@ Scenario ParseScenario(const std::string& utf8) {
       if (number) s.card = *number != 0;
     } else if (key == "calllog") {
       if (number) s.callLog = *number != 0;
+    } else if (key == "reload") {
+      if (number) s.reload = *number != 0;
     } else if (key == "unterminated") {
       if (number) s.unterminated = *number != 0;
     } else if (key == "delay_ms") {

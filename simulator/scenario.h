@@ -33,7 +33,10 @@ struct Scenario {
   // Per U-getter. The three picture getters appear here only when the scenario sets their text.
   std::map<std::string, std::u16string> texts;
   std::map<std::string, size_t> pictureSizes;  // "<picture getter>.size": Base64 filler of that length
-  bool callLog = true;  // "calllog=0": no call log, for benchmarks that time the program alone
+  // For benchmarks that time the program alone: "calllog=0" writes no call log, "reload=0" keeps
+  // the scenario first read instead of reading the file again at every ORV_InitComm.
+  bool callLog = true;
+  bool reload = true;
   bool unterminated = false;  // text calls fill their whole buffer and write no zero
   std::string certType;       // its first byte is the type letter; empty gives a zero byte
   std::vector<uint8_t> fingerprint;  // at most 1024 bytes; the rest of the buffer is zero

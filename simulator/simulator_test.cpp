@@ -288,6 +288,17 @@ TEST(SimulatorTest, CallLogHasOneLinePerCallWithItsArguments) {
   EXPECT_LE(last, TickCountMs());
 }
 
+// The benchmark knobs: no call log, and the scenario first read kept.
+TEST(SimulatorTest, BenchmarkScenarioNeitherLogsNorRereads) {
+  Sim sim;
+  sim.Scenario("ports=1\ncalllog=0\nreload=0\n");
+  EXPECT_EQ(sim.InitComm(1), 1);
+  sim.Scenario("ports=2\n");
+  EXPECT_EQ(sim.InitComm(1), 1);
+  EXPECT_EQ(sim.InitComm(2), 0);
+  EXPECT_TRUE(sim.Calls().empty());
+}
+
 TEST(SimulatorTest, MemoryCardKeysBlocksAndWrites) {
   Sim sim;
   sim.Scenario(
