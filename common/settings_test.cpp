@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <optional>
 
 #include "common/test_support.h"
@@ -10,6 +11,15 @@ namespace kavenor {
 namespace {
 
 using testing::ScratchDir;
+
+// The case's name as a test name: letters and digits, the rest "_".
+template <typename Param>
+std::string CaseName(const ::testing::TestParamInfo<Param>& info) {
+  std::string n = info.param.name;
+  for (char& ch : n)
+    if (!isalnum(static_cast<unsigned char>(ch))) ch = '_';
+  return n;
+}
 
 // One table, run natively against the stand-in and under Wine against the platform's own calls: where
 // the two disagree, the stand-in is wrong.
@@ -52,13 +62,7 @@ TEST_P(SettingsRead, IntAndText) {
   EXPECT_EQ(ReadSettingString(c.section, c.key, u"dflt", path, 256), std::u16string(c.expectedText));
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, SettingsRead, ::testing::ValuesIn(kReads),
-                         [](const auto& info) {
-                           std::string n = info.param.name;
-                           for (char& ch : n)
-                             if (!isalnum(static_cast<unsigned char>(ch))) ch = '_';
-                           return n;
-                         });
+INSTANTIATE_TEST_SUITE_P(Table, SettingsRead, ::testing::ValuesIn(kReads), CaseName<ReadCase>);
 
 struct Write {
   const char16_t* section;
@@ -109,13 +113,7 @@ TEST_P(SettingsWrite, ReadsBack) {
         << testing::ReadFileBytes(path);
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, SettingsWrite, ::testing::ValuesIn(kWrites),
-                         [](const auto& info) {
-                           std::string n = info.param.name;
-                           for (char& ch : n)
-                             if (!isalnum(static_cast<unsigned char>(ch))) ch = '_';
-                           return n;
-                         });
+INSTANTIATE_TEST_SUITE_P(Table, SettingsWrite, ::testing::ValuesIn(kWrites), CaseName<WriteCase>);
 
 TEST(Settings, TextIsCutToTheBufferCapacity) {
   ScratchDir dir;

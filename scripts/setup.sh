@@ -9,7 +9,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 
 run_packages=(cmake ninja-build g++ make libwebsocketpp-dev libboost-dev libboost-system-dev googletest libgtest-dev)
 test_packages=(mingw-w64 g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine wine64 xvfb locales
-  python3 python3-websockets python3-pytest chromium clang libclang-rt-14-dev nodejs)
+  python3 python3-websockets python3-pytest chromium clang libclang-rt-14-dev)
 
 wanted=("${run_packages[@]}")
 [ "$profile" = test ] && wanted+=("${test_packages[@]}")
@@ -18,6 +18,11 @@ missing=()
 for p in "${wanted[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'ok installed' || missing+=("$p")
 done
+# Node.js may come from elsewhere than Debian's packages; only a missing command is installed.
+if [ "$profile" = test ]; then
+  command -v node >/dev/null || missing+=(nodejs)
+  command -v npm >/dev/null || missing+=(npm)
+fi
 if [ ${#missing[@]} -gt 0 ]; then
   echo "setup: installing ${missing[*]}"
   sudo_cmd=(); [ "$(id -u)" -ne 0 ] && sudo_cmd=(sudo)

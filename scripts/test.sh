@@ -73,7 +73,7 @@ fi
 note "test pages in Chromium"
 reports="$root/build/linux/page-reports"
 rm -rf "$reports"; mkdir -p "$reports"
-(cd tests/pages && node --test --test-reporter=spec --test-reporter-destination=stdout \
+(cd tests/pages && node --test --test-reporter=dot --test-reporter-destination=stdout \
   --test-reporter=junit --test-reporter-destination="$reports/pages.xml") || status=1
 summary+=("$($py scripts/count_results.py pages "$reports")")
 
