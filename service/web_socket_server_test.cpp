@@ -128,6 +128,17 @@ TEST_F(WebSocketServerTest, ServesPagesAndCommandsUntilDrained) {
   asio::read(http.socket, asio::dynamic_buffer(http.in), eof);
   EXPECT_EQ(http.in, page);
 
+  // A model chosen in the settings window counts from the next request.
+  testing::WriteFileBytes(app_.dir().Join(u"idcardM1.html"), "M1 page");
+  SetDeviceModel(2);
+  Client http2;
+  ASSERT_TRUE(http2.Connect(kLoopback, port_));
+  asio::write(http2.socket, asio::buffer(std::string("GET / HTTP/1.1\r\nHost: h\r\n\r\n")));
+  http2.ReadUntil("\r\n\r\n");
+  asio::read(http2.socket, asio::dynamic_buffer(http2.in), eof);
+  EXPECT_EQ(http2.in, "M1 page");
+  SetDeviceModel(3);
+
   Client a;  // over IPv6 where the machine has it: the socket is dual-stack
   ASSERT_TRUE(a.Connect(Ipv6Loopback() ? asio::ip::address(asio::ip::address_v6::loopback()) : kLoopback, port_));
   head = a.Handshake("Origin: http://example.invalid\r\nSec-WebSocket-Protocol: chat, superchat\r\n");
