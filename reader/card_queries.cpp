@@ -2,7 +2,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "common/clock.h"
 #include "common/text.h"
 #include "reader/reader_driver.h"
 
@@ -26,64 +25,54 @@ std::u16string ShortCode(const std::u16string& group) { return group.size() == 1
 }  // namespace
 
 std::u16string ReaderDriver::ReadBankCardNumber() {
-  if (!OpenReader()) return u"连接设备失败";
-  SleepMs(kBankCardPauseMs);
-  char number[64] = {}, second[6] = {};
-  int extra = 0;
-  std::u16string reply;
-  if (entry_.M1_MF_GetFisCardID && entry_.M1_MF_GetFisCardID(number, second, &extra) == sdk::kM1Ok) {
+  return InReaderCycle(kBankCardPauseMs, [&]() -> std::u16string {
+    char number[64] = {}, second[6] = {};
+    int extra = 0;
+    if (!entry_.M1_MF_GetFisCardID || entry_.M1_MF_GetFisCardID(number, second, &extra) != sdk::kM1Ok)
+      return u"读金融卡失败";
+    std::u16string reply;
     for (char16_t c : AnsiToUtf16(BytesUpToZero(number, sizeof number)))
       if (c != u'f') reply += c;  // only the lower-case filler; "F" stays
     reply += u'|';
     reply += AnsiToUtf16(BytesUpToZero(second, sizeof second));
-  } else {
-    reply = u"读金融卡失败";
-  }
-  CloseReader();
-  return reply;
+    return reply;
+  });
 }
 
 std::u16string ReaderDriver::ReadSamId() {
-  if (!OpenReader()) return u"连接设备失败";
-  char text[64] = {};
-  if (entry_.ORV_GetSAMID) entry_.ORV_GetSAMID(text);
-  const std::u16string raw = AnsiToUtf16(BytesUpToZero(text, sizeof text));
+  return InReaderCycle(std::nullopt, [&]() -> std::u16string {
+    char text[64] = {};
+    if (entry_.ORV_GetSAMID) entry_.ORV_GetSAMID(text);
+    const std::u16string raw = AnsiToUtf16(BytesUpToZero(text, sizeof text));
 
-  // G0..G3 end at the first four hyphens; G4 is the whole remainder, hyphens included.
-  std::u16string groups[5];
-  size_t position = 0;
-  for (int g = 0; g < 4; ++g) {
-    size_t hyphen = raw.find(u'-', position);
-    if (hyphen == std::u16string::npos) {
-      Post(6);
-      CloseReader();
-      return u"获取安全模块号失败";
+    // G0..G3 end at the first four hyphens; G4 is the whole remainder, hyphens included.
+    std::u16string groups[5];
+    size_t position = 0;
+    for (int g = 0; g < 4; ++g) {
+      size_t hyphen = raw.find(u'-', position);
+      if (hyphen == std::u16string::npos) {
+        Post(6);
+        return u"获取安全模块号失败";
+      }
+      groups[g] = raw.substr(position, hyphen - position);
+      position = hyphen + 1;
     }
-    groups[g] = raw.substr(position, hyphen - position);
-    position = hyphen + 1;
-  }
-  groups[4] = raw.substr(position);
-
-  std::u16string reply = ShortCode(groups[0]) + u"." + ShortCode(groups[1]) + u"-" +
-                         PadLeftZeros(groups[2], 8) + u"-" + PadLeftZeros(groups[3], 10) + u"-" +
-                         PadLeftZeros(groups[4], 10);
-  CloseReader();
-  return reply;
+    groups[4] = raw.substr(position);
+    return ShortCode(groups[0]) + u"." + ShortCode(groups[1]) + u"-" + PadLeftZeros(groups[2], 8) + u"-" +
+           PadLeftZeros(groups[3], 10) + u"-" + PadLeftZeros(groups[4], 10);
+  });
 }
 
 std::u16string ReaderDriver::ReadCompleteSamId() {
-  if (!OpenReader()) return u"连接设备失败";
-  uint8_t raw[128] = {};
-  std::u16string reply;
-  if (entry_.ORV_GetCompleteSAMID && entry_.ORV_GetCompleteSAMID(raw) == sdk::kOk) {
+  return InReaderCycle(std::nullopt, [&]() -> std::u16string {
+    uint8_t raw[128] = {};
+    if (!entry_.ORV_GetCompleteSAMID || entry_.ORV_GetCompleteSAMID(raw) != sdk::kOk) return u"";
     char head[8];
     std::snprintf(head, sizeof head, "%02X.%02X", raw[0], raw[2]);
-    reply = Ascii(head) + u"-" + PadLeftZeros(UnsignedText(LittleEndian32(raw + 4)), 8) + u"-" +
-            PadLeftZeros(UnsignedText(LittleEndian32(raw + 8)), 10) + u"-" +
-            PadLeftZeros(UnsignedText(LittleEndian32(raw + 12)), 10);
-  }
-  CloseReader();
-  return reply;
+    return Ascii(head) + u"-" + PadLeftZeros(UnsignedText(LittleEndian32(raw + 4)), 8) + u"-" +
+           PadLeftZeros(UnsignedText(LittleEndian32(raw + 8)), 10) + u"-" +
+           PadLeftZeros(UnsignedText(LittleEndian32(raw + 12)), 10);
+  });
 }
 
 }  // namespace kavenor

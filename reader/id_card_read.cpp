@@ -1,5 +1,4 @@
 // The identity-card reads: open, authenticate, read, build the record, post the outcome, close.
-#include "common/clock.h"
 #include "reader/reader_driver.h"
 
 namespace kavenor {
@@ -8,8 +7,8 @@ namespace {
 constexpr uint32_t kDelayedPauseMs = 500;
 }
 
-std::u16string ReaderDriver::ReadIdCard() { return ReadIdCardWith(false, 0); }
-std::u16string ReaderDriver::ReadIdCardNoJudge() { return ReadIdCardWith(true, 0); }
+std::u16string ReaderDriver::ReadIdCard() { return ReadIdCardWith(false, std::nullopt); }
+std::u16string ReaderDriver::ReadIdCardNoJudge() { return ReadIdCardWith(true, std::nullopt); }
 std::u16string ReaderDriver::ReadIdCardDelayed() { return ReadIdCardWith(false, kDelayedPauseMs); }
 std::u16string ReaderDriver::ReadIdCardNoJudgeDelayed() { return ReadIdCardWith(true, kDelayedPauseMs); }
 
@@ -18,28 +17,27 @@ int ReaderDriver::ReadCardContent() {
   return entry_.ORV_Read_FPContent ? entry_.ORV_Read_FPContent() : 0;
 }
 
-std::u16string ReaderDriver::ReadIdCardWith(bool noJudge, uint32_t pauseMs) {
-  if (!OpenReader()) return u"连接设备失败";
-  if (pauseMs > 0) SleepMs(pauseMs);
-  std::u16string reply = ModelTag(kind_);
-  reply += u'|';
-  reply += deviceName_;  // empty but for ORV5U
-  reply += u'|';
-  sdk::NoArgFn authenticate = noJudge ? entry_.ORV_AuthenticateForNoJudge : entry_.ORV_Authenticate;
-  uint32_t status;
-  if (!authenticate || authenticate() != sdk::kOk) {
-    reply = u"卡认证失败";
-    status = 1;
-  } else if (ReadCardContent() != sdk::kOk) {
-    reply = u"读卡失败";
-    status = 3;
-  } else {
-    reply += FormatCardRecord();
-    status = 0;
-  }
-  Post(status);
-  CloseReader();
-  return reply;
+std::u16string ReaderDriver::ReadIdCardWith(bool noJudge, std::optional<uint32_t> pauseMs) {
+  return InReaderCycle(pauseMs, [&] {
+    std::u16string reply = ModelTag(kind_);
+    reply += u'|';
+    reply += deviceName_;  // empty but for ORV5U
+    reply += u'|';
+    sdk::NoArgFn authenticate = noJudge ? entry_.ORV_AuthenticateForNoJudge : entry_.ORV_Authenticate;
+    uint32_t status;
+    if (!authenticate || authenticate() != sdk::kOk) {
+      reply = u"卡认证失败";
+      status = 1;
+    } else if (ReadCardContent() != sdk::kOk) {
+      reply = u"读卡失败";
+      status = 3;
+    } else {
+      reply += FormatCardRecord();
+      status = 0;
+    }
+    Post(status);  // before the reader is closed
+    return reply;
+  });
 }
 
 }  // namespace kavenor

@@ -1,8 +1,6 @@
 // Contactless memory-card (M1) operations on ORV5A: one reader cycle and one library call each.
-#include <cstdio>
 #include <cstring>
 
-#include "common/clock.h"
 #include "reader/reader_driver.h"
 
 namespace kavenor {
@@ -27,52 +25,42 @@ void AppendIdentifier(std::u16string& out, const uint8_t id[4]) {
 }  // namespace
 
 std::u16string ReaderDriver::M1Request(uint32_t pauseMs) {
-  if (!OpenReader()) return u"连接设备失败";
-  SleepMs(pauseMs);
-  std::u16string reply;
-  uint8_t id[4] = {}, request[4] = {};
-  if (entry_.ORV_M1_Request && entry_.ORV_M1_Request(0, id, request) == sdk::kM1Ok) {
+  return InReaderCycle(pauseMs, [&]() -> std::u16string {
+    uint8_t id[4] = {}, request[4] = {};
+    if (!entry_.ORV_M1_Request || entry_.ORV_M1_Request(0, id, request) != sdk::kM1Ok) return u"M1卡认证失败";
+    std::u16string reply;
     AppendIdentifier(reply, id);
     reply += u'|';
     AppendHexBytes(reply, request, 2);
-  } else {
-    reply = u"M1卡认证失败";
-  }
-  CloseReader();
-  return reply;
+    return reply;
+  });
 }
 
 std::u16string ReaderDriver::M1Read(uint32_t pauseMs, const uint8_t key[6], uint8_t block) {
-  if (!OpenReader()) return u"连接设备失败";
-  SleepMs(pauseMs);
-  std::u16string reply;
-  uint8_t id[4] = {}, data[16] = {}, keyCopy[6];
-  std::memcpy(keyCopy, key, sizeof keyCopy);
-  if (entry_.ORV_M1_Read && entry_.ORV_M1_Read(0, id, block, keyCopy, data) == sdk::kM1Ok) {
+  return InReaderCycle(pauseMs, [&]() -> std::u16string {
+    uint8_t id[4] = {}, data[16] = {}, keyCopy[6];
+    std::memcpy(keyCopy, key, sizeof keyCopy);
+    if (!entry_.ORV_M1_Read || entry_.ORV_M1_Read(0, id, block, keyCopy, data) != sdk::kM1Ok) return u"读M1卡失败";
+    std::u16string reply;
     AppendIdentifier(reply, id);
     reply += u'|';
     AppendHexBytes(reply, data, 16);
-  } else {
-    reply = u"读M1卡失败";
-  }
-  CloseReader();
-  return reply;
+    return reply;
+  });
 }
 
 std::u16string ReaderDriver::M1Write(uint32_t pauseMs, const uint8_t key[6], uint8_t block,
                                      const uint8_t data[16]) {
-  if (!OpenReader()) return u"连接设备失败";
-  SleepMs(pauseMs);
-  std::u16string reply;
-  uint8_t id[4] = {}, keyCopy[6], dataCopy[16];
-  std::memcpy(keyCopy, key, sizeof keyCopy);
-  std::memcpy(dataCopy, data, sizeof dataCopy);
-  if (entry_.ORV_M1_Write && entry_.ORV_M1_Write(0, id, block, keyCopy, dataCopy) == sdk::kM1Ok)
+  return InReaderCycle(pauseMs, [&]() -> std::u16string {
+    uint8_t id[4] = {}, keyCopy[6], dataCopy[16];
+    std::memcpy(keyCopy, key, sizeof keyCopy);
+    std::memcpy(dataCopy, data, sizeof dataCopy);
+    if (!entry_.ORV_M1_Write || entry_.ORV_M1_Write(0, id, block, keyCopy, dataCopy) != sdk::kM1Ok)
+      return u"写M1卡失败";
+    std::u16string reply;
     AppendIdentifier(reply, id);
-  else
-    reply = u"写M1卡失败";
-  CloseReader();
-  return reply;
+    return reply;
+  });
 }
 
 }  // namespace kavenor

@@ -1,5 +1,6 @@
 #include "reader/reader_driver.h"
 
+#include "common/clock.h"
 #include "common/exe_dir.h"
 #include "common/settings.h"
 #include "common/text.h"
@@ -65,6 +66,15 @@ bool ReaderDriver::OpenReader() {
 
 void ReaderDriver::CloseReader() {
   if (entry_.ORV_CloseComm) entry_.ORV_CloseComm();
+}
+
+std::u16string ReaderDriver::InReaderCycle(std::optional<uint32_t> pauseMs,
+                                           const std::function<std::u16string()>& cardWork) {
+  if (!OpenReader()) return u"连接设备失败";
+  if (pauseMs) SleepMs(*pauseMs);
+  std::u16string reply = cardWork();
+  CloseReader();
+  return reply;
 }
 
 std::u16string PadLeftZeros(const std::u16string& text, size_t width) {

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "common/shared_library.h"
@@ -60,7 +61,10 @@ class ReaderDriver {
   ~ReaderDriver() = default;
 
  private:
-  std::u16string ReadIdCardWith(bool noJudge, uint32_t pauseMs);
+  // One reader cycle: OpenReader (else "连接设备失败" at once), the pause if any, the card work,
+  // then ORV_CloseComm exactly once whatever the work's outcome.
+  std::u16string InReaderCycle(std::optional<uint32_t> pauseMs, const std::function<std::u16string()>& cardWork);
+  std::u16string ReadIdCardWith(bool noJudge, std::optional<uint32_t> pauseMs);
   int ReadCardContent();
   void CloseReader();
   void Post(uint32_t code) { PostStatus(statusWindow_, code); }
