@@ -1,5 +1,7 @@
 #include "common/exe_dir.h"
 
+#include "common/settings_keys.h"
+
 namespace kavenor {
 
 std::u16string GetModuleDirWithSeparator() {
@@ -12,6 +14,6 @@ std::u16string JoinPath(const std::u16string& dir, const std::u16string& name) {
   return dir + kPathSeparator + name;
 }
 
-std::u16string SettingsFilePath() { return JoinPath(GetExeDir(), u"Config.ini"); }
+std::u16string SettingsFilePath() { return JoinPath(GetExeDir(), kSettingsFileName); }
 
 }  // namespace kavenor

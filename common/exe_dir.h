@@ -1,4 +1,4 @@
-// Where the running executable lies.
+// Where the running executable, or a module loaded into it, lies.
 #pragma once
 
 #include <string>
@@ -10,6 +10,10 @@ extern const char16_t kPathSeparator;
 
 // Full path of the running executable, whatever its length.
 std::u16string GetModulePath();
+
+// Full path of the executable or library file that holds `address` (a function of that module);
+// empty when no loaded module holds it. A library loaded by a relative path still gets its full path.
+std::u16string ModulePathContaining(const void* address);
 
 // Directory of the running executable, without a trailing separator. On Windows the module path
 // is passed through its short form and back to its long form, so the spelling is the file system's.

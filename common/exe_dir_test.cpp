@@ -58,5 +58,11 @@ TEST(ExeDir, ModuleDirKeepsItsSeparator) {
   EXPECT_EQ(withSep, GetExeDir() + kPathSeparator);
 }
 
+TEST(ExeDir, ModuleContainingAnAddress) {
+  EXPECT_EQ(ModulePathContaining(reinterpret_cast<const void*>(&ProbeName)), GetModulePath());
+  int onTheStack = 0;
+  EXPECT_EQ(ModulePathContaining(&onTheStack), u"");  // no module holds it
+}
+
 }  // namespace
 }  // namespace kavenor

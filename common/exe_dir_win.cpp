@@ -26,14 +26,26 @@ std::wstring GrowingCall(Call call, size_t first) {
 
 std::u16string ToU16(const std::wstring& w) { return std::u16string(w.begin(), w.end()); }
 
+// nullptr: the executable.
+std::wstring ModuleFileName(HMODULE module) {
+  return GrowingCall([module](wchar_t* b, DWORD n) { return GetModuleFileNameW(module, b, n); }, MAX_PATH);
+}
+
 }  // namespace
 
-std::u16string GetModulePath() {
-  return ToU16(GrowingCall([](wchar_t* b, DWORD n) { return GetModuleFileNameW(nullptr, b, n); }, 260));
+std::u16string GetModulePath() { return ToU16(ModuleFileName(nullptr)); }
+
+std::u16string ModulePathContaining(const void* address) {
+  HMODULE module = nullptr;
+  // No reference taken: the caller's own code keeps its module loaded.
+  if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                          static_cast<LPCWSTR>(address), &module))
+    return {};
+  return ToU16(ModuleFileName(module));
 }
 
 std::u16string GetExeDir() {
-  std::wstring full = GrowingCall([](wchar_t* b, DWORD n) { return GetModuleFileNameW(nullptr, b, n); }, 260);
+  std::wstring full = ModuleFileName(nullptr);
   // Short form and back to the long form: the directory as the file system spells it.
   std::wstring shortForm =
       GrowingCall([&](wchar_t* b, DWORD n) { return GetShortPathNameW(full.c_str(), b, n); }, 200);

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <string>
 
+#include "common/settings_keys.h"
+
 namespace kavenor {
 
 // The integer under [section] key: leading blanks, optional sign, decimal digits up to the first
@@ -25,5 +27,11 @@ std::u16string ReadSettingString(const std::u16string& section, const std::u16st
 // file could not be written.
 bool WriteSettingString(const std::u16string& section, const std::u16string& key,
                         const std::u16string& value, const std::u16string& path);
+
+// The same calls by the settings' names.
+int32_t ReadSetting(const IntSetting& setting, const std::u16string& path);
+std::u16string ReadSetting(const TextSetting& setting, const std::u16string& path, size_t capacity);
+bool WriteSetting(const IntSetting& setting, const std::u16string& value, const std::u16string& path);
+bool WriteSetting(const TextSetting& setting, const std::u16string& value, const std::u16string& path);
 
 }  // namespace kavenor

@@ -51,7 +51,7 @@ std::u16string ReaderDriver::ReadSamId() {
     for (int g = 0; g < 4; ++g) {
       size_t hyphen = raw.find(u'-', position);
       if (hyphen == std::u16string::npos) {
-        Post(6);
+        Post(kStatusBadSamId);
         return u"获取安全模块号失败";
       }
       groups[g] = raw.substr(position, hyphen - position);

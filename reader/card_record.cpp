@@ -4,8 +4,8 @@
 #include <memory>
 #include <new>
 
+#include "common/base64.h"
 #include "common/text.h"
-#include "reader/base64.h"
 #include "reader/reader_driver.h"
 
 namespace kavenor {
@@ -36,19 +36,13 @@ const char16_t* Label(CertKind kind, bool is5U) {
   return u"身份证";
 }
 
-size_t LengthUpToZero(const char16_t* text, size_t capacity) {
-  size_t n = 0;
-  while (n < capacity && text[n] != 0) ++n;
-  return n;
-}
-
 // Calls a text getter with `capacity` and appends what it wrote, up to its first zero unit or the
 // whole capacity when it wrote none.
 void AppendGetterText(std::u16string& out, sdk::TextGetterFn getter, int capacity) {
   std::u16string buffer(static_cast<size_t>(capacity), u'\0');
   int length = capacity;
   getter(reinterpret_cast<KadrelU16*>(buffer.data()), &length);
-  out.append(buffer.data(), LengthUpToZero(buffer.data(), buffer.size()));
+  out += TextUpToZero(buffer.data(), buffer.size());
 }
 
 // A field: "|" and the getter's text; nothing at all when the library lacks the getter.
@@ -68,7 +62,7 @@ void AppendCardImage(std::u16string& out, sdk::TextGetterFn getter) {
   buffer[0] = buffer[1] = 0;
   int length = kCardImageCapacity;
   getter(reinterpret_cast<KadrelU16*>(buffer.get()), &length);
-  out.append(buffer.get(), LengthUpToZero(buffer.get(), kCardImageCapacity));
+  out += TextUpToZero(buffer.get(), kCardImageCapacity);
 }
 
 void AppendFingerprint(std::u16string& out, sdk::FpDataFn getFpData) {

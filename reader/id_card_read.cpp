@@ -27,13 +27,13 @@ std::u16string ReaderDriver::ReadIdCardWith(bool noJudge, std::optional<uint32_t
     uint32_t status;
     if (!authenticate || authenticate() != sdk::kOk) {
       reply = u"卡认证失败";
-      status = 1;
+      status = kStatusAuthFailed;
     } else if (ReadCardContent() != sdk::kOk) {
       reply = u"读卡失败";
-      status = 3;
+      status = kStatusReadFailed;
     } else {
       reply += FormatCardRecord();
-      status = 0;
+      status = kStatusReadOk;
     }
     Post(status);  // before the reader is closed
     return reply;

@@ -8,7 +8,9 @@
 namespace kavenor {
 namespace {
 
-const char16_t* SubFolder(DriverKind kind) {
+}  // namespace
+
+const char16_t* SdkFolderName(DriverKind kind) {
   switch (kind) {
     case DriverKind::k5A: return u"ORV5A";
     case DriverKind::k5U: return u"ORV5U";
@@ -16,6 +18,8 @@ const char16_t* SubFolder(DriverKind kind) {
   }
   return u"";
 }
+
+namespace {
 
 constexpr char16_t kLoadFailed[] = u"找不到Kadrel.dll或无法加载Kadrel.dll";
 
@@ -31,12 +35,12 @@ const char16_t* ModelTag(DriverKind kind) {
 }
 
 ReaderDriver::ReaderDriver(DriverKind kind, const std::u16string& moduleDir, const MessageSink& report)
-    : kind_(kind), settingsPath_(moduleDir + u"Config.ini") {
+    : kind_(kind), settingsPath_(moduleDir + kSettingsFileName) {
   // The settings are read before the library is loaded, so they hold even when loading fails.
-  savedPort_ = ReadSettingInt(u"IP", u"Com", 1, settingsPath_);
+  savedPort_ = ReadSetting(kComSetting, settingsPath_);
   if (kind_ == DriverKind::k5U)
-    deviceName_ = ReadSettingString(u"Device", u"DeviceName", u"大厅1", settingsPath_, 256);
-  std::u16string libraryPath = moduleDir + SubFolder(kind_) + kPathSeparator + SharedLibrary::FileName(u"kadrel");
+    deviceName_ = ReadSetting(kDeviceNameSetting, settingsPath_, 256);
+  std::u16string libraryPath = moduleDir + SdkFolderName(kind_) + kPathSeparator + SharedLibrary::FileName(u"kadrel");
   library_ = SharedLibrary::Load(libraryPath);
   if (!library_.IsLoaded()) {
     if (report) report(kLoadFailed);
@@ -52,7 +56,7 @@ bool ReaderDriver::OpenReader() {
     auto tryPort = [&](int port) {
       if (entry_.ORV_InitComm(port) != sdk::kOk) return false;
       savedPort_ = port;
-      WriteSettingString(u"IP", u"Com", DecimalText(port), settingsPath_);
+      WriteSetting(kComSetting, DecimalText(port), settingsPath_);
       return true;
     };
     for (int port = 1001; port <= 1016; ++port)
@@ -60,7 +64,7 @@ bool ReaderDriver::OpenReader() {
     for (int port = 1; port <= 16; ++port)
       if (tryPort(port)) return true;
   }
-  Post(2);
+  Post(kStatusNoDevice);
   return false;
 }
 

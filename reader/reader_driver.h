@@ -78,6 +78,9 @@ class ReaderDriver {
   std::u16string deviceName_;  // ORV5U only
 };
 
+// The sub-folder of the executable's folder that holds the driver's SDK copy: ORV5A, ORV5U, ORV5ULN.
+const char16_t* SdkFolderName(DriverKind kind);
+
 // The model tag that begins the driver's identity-card replies.
 const char16_t* ModelTag(DriverKind kind);
 

@@ -9,15 +9,6 @@
 
 namespace kavenor::testing {
 
-std::u16string SdkFolder(DriverKind kind) {
-  switch (kind) {
-    case DriverKind::k5A: return u"ORV5A";
-    case DriverKind::k5U: return u"ORV5U";
-    case DriverKind::k5ULN: return u"ORV5ULN";
-  }
-  return u"";
-}
-
 std::u16string SimulatorVariantPath(const std::string& variant) {
   return JoinPath(JoinPath(JoinPath(GetExeDir(), u"sim"), Utf8ToUtf16(variant)), SharedLibrary::FileName(u"kadrel"));
 }
@@ -33,7 +24,7 @@ SimulatedApp::SimulatedApp(const std::string& variant, const std::vector<DriverK
 
 std::u16string SimulatedApp::moduleDir() const { return dir_.path() + kPathSeparator; }
 
-std::u16string SimulatedApp::SdkDir(DriverKind kind) const { return dir_.Join(SdkFolder(kind)); }
+std::u16string SimulatedApp::SdkDir(DriverKind kind) const { return dir_.Join(SdkFolderName(kind)); }
 
 void SimulatedApp::SetScenario(DriverKind kind, const std::vector<std::pair<std::string, std::string>>& lines) {
   std::string text;

@@ -51,9 +51,6 @@ class SimulatedApp {
   ScratchDir dir_;
 };
 
-// The folder name of a driver's SDK copy: ORV5A, ORV5U, ORV5ULN.
-std::u16string SdkFolder(DriverKind kind);
-
 // The simulator variant as built, beside the test binary.
 std::u16string SimulatorVariantPath(const std::string& variant);
 

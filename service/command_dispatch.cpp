@@ -21,7 +21,7 @@ constexpr char16_t kBadParameters[] = u"输入参数有误";
 constexpr size_t kShortestRecord = 100;
 constexpr uint32_t kAttemptPauseMs = 500;
 
-// Pauses after opening the reader for the memory-card commands: model 1, and model 2 or another.
+// Pauses after opening the reader for the memory-card commands: ORV5A, and ORV5A(FT232) or another.
 constexpr uint32_t kM1PauseOrv5a = 10;
 constexpr uint32_t kM1PauseFt232 = 200;
 
@@ -29,10 +29,10 @@ constexpr uint32_t kM1PauseFt232 = 200;
 // outside 0 to 3.
 std::optional<std::u16string> ReadIdCardFor(int32_t model, bool noJudge, ReaderDrivers& d) {
   switch (model) {
-    case 0: return noJudge ? d.Reader5U.ReadIdCardNoJudge() : d.Reader5U.ReadIdCard();
-    case 1: return noJudge ? d.Reader5A.ReadIdCardNoJudge() : d.Reader5A.ReadIdCard();
-    case 2: return noJudge ? d.Reader5A.ReadIdCardNoJudgeDelayed() : d.Reader5A.ReadIdCardDelayed();
-    case 3: return noJudge ? d.Reader5ULN.ReadIdCardNoJudge() : d.Reader5ULN.ReadIdCard();
+    case kModelOrv5u: return noJudge ? d.Reader5U.ReadIdCardNoJudge() : d.Reader5U.ReadIdCard();
+    case kModelOrv5a: return noJudge ? d.Reader5A.ReadIdCardNoJudge() : d.Reader5A.ReadIdCard();
+    case kModelOrv5aFt232: return noJudge ? d.Reader5A.ReadIdCardNoJudgeDelayed() : d.Reader5A.ReadIdCardDelayed();
+    case kModelOrv5uLn: return noJudge ? d.Reader5ULN.ReadIdCardNoJudge() : d.Reader5ULN.ReadIdCard();
     default: return std::nullopt;
   }
 }
@@ -53,17 +53,18 @@ std::u16string WaitingRead(const std::string& message, ReaderDrivers& d) {
 }
 
 std::u16string SamId(int32_t model, ReaderDrivers& d) {
-  if (model == 0) return d.Reader5U.ReadSamId();
-  if (model == 3) return d.Reader5ULN.ReadCompleteSamId();
+  if (model == kModelOrv5u) return d.Reader5U.ReadSamId();
+  if (model == kModelOrv5uLn) return d.Reader5ULN.ReadCompleteSamId();
   return kNoSamQuery;
 }
 
-bool HasMemoryCard(int32_t model) { return model != 0 && model != 3; }
-uint32_t M1Pause(int32_t model) { return model == 1 ? kM1PauseOrv5a : kM1PauseFt232; }
+// Every model but the two ORV5U ones, also a value outside the list.
+bool HasMemoryCard(int32_t model) { return model != kModelOrv5u && model != kModelOrv5uLn; }
+uint32_t M1Pause(int32_t model) { return model == kModelOrv5a ? kM1PauseOrv5a : kM1PauseFt232; }
 
 std::u16string M1Request(int32_t model, ReaderDrivers& d) {
   if (!HasMemoryCard(model)) return kNoSuchFunction;
-  return d.Reader5A.M1Request(model == 1 ? 0 : kM1PauseFt232);
+  return d.Reader5A.M1Request(model == kModelOrv5a ? 0 : kM1PauseFt232);
 }
 
 std::u16string M1Read(const std::string& message, int32_t model, ReaderDrivers& d) {
@@ -85,7 +86,7 @@ std::u16string M1Write(const std::string& message, int32_t model, ReaderDrivers&
 }
 
 std::u16string BankCardNumber(int32_t model, ReaderDrivers& d) {
-  return model == 1 ? d.Reader5A.ReadBankCardNumber() : kNoSuchFunction;
+  return model == kModelOrv5a ? d.Reader5A.ReadBankCardNumber() : kNoSuchFunction;
 }
 
 }  // namespace

@@ -14,6 +14,7 @@
 #include "common/settings.h"
 #include "common/text.h"
 #include "reader/reader_test_support.h"
+#include "service/web_socket_test_client.h"
 
 namespace kavenor {
 namespace {
@@ -22,48 +23,7 @@ namespace asio = boost::asio;
 using Tcp = asio::ip::tcp;
 const asio::ip::address kLoopback = asio::ip::address_v4::loopback();
 
-struct Client {
-  bool Connect(const asio::ip::address& address, uint16_t port) {
-    boost::system::error_code ec;
-    socket.connect(Tcp::endpoint(address, port), ec);
-    return !ec;
-  }
-  std::string ReadUntil(const std::string& end) {
-    size_t n = asio::read_until(socket, asio::dynamic_buffer(in), end);
-    std::string head = in.substr(0, n);
-    in.erase(0, n);
-    return head;
-  }
-  std::string Handshake(const std::string& headers = {}) {
-    asio::write(socket, asio::buffer("GET /any/path?x=1 HTTP/1.1\r\nHost: h\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
-                                     "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n" +
-                                     headers + "\r\n"));
-    return ReadUntil("\r\n\r\n");
-  }
-  // A masked frame (the zero key) of a short payload: opcode 1 text, 2 binary.
-  void Send(const std::string& payload, char opcode = 1) {
-    asio::write(socket, asio::buffer(std::string{static_cast<char>(0x80 | opcode), static_cast<char>(0x80 | payload.size())} +
-                                     std::string(4, '\0') + payload));
-  }
-  // The next frame, as "<opcode>:<payload>".
-  std::string Receive() {
-    auto need = [&](size_t n) {
-      if (in.size() < n) asio::read(socket, asio::dynamic_buffer(in), asio::transfer_at_least(n - in.size()));
-    };
-    need(2);
-    size_t length = in[1] & 0x7F, header = length == 126 ? 4 : length == 127 ? 10 : 2;
-    need(header);
-    if (header > 2) length = 0;
-    for (size_t i = 2; i < header; ++i) length = length << 8 | static_cast<uint8_t>(in[i]);
-    need(header + length);
-    std::string frame = std::to_string(in[0] & 0x0F) + ":" + in.substr(header, length);
-    in.erase(0, header + length);
-    return frame;
-  }
-  asio::io_context io;
-  Tcp::socket socket{io};
-  std::string in;
-};
+using Client = testing::WebSocketTestClient;
 
 bool Ipv6Loopback() {
   asio::io_context io;
@@ -81,7 +41,7 @@ class WebSocketServerTest : public ::testing::Test {
     asio::io_context io;
     port_ = Tcp::acceptor(io, Tcp::endpoint(kLoopback, 0)).local_endpoint().port();
     drivers_ = app_.MakeDrivers();
-    server_ = std::make_unique<CWebSocketServer>(*drivers_, app_.moduleDir());
+    server_ = std::make_unique<CWebSocketServer>(*drivers_, app_.configPath(), app_.moduleDir());
   }
   void TearDown() override { SetDeviceModel(0); }
   void WriteConfig(int64_t port, int model) {
@@ -141,7 +101,11 @@ TEST_F(WebSocketServerTest, ServesPagesAndCommandsUntilDrained) {
 
   Client a;  // over IPv6 where the machine has it: the socket is dual-stack
   ASSERT_TRUE(a.Connect(Ipv6Loopback() ? asio::ip::address(asio::ip::address_v6::loopback()) : kLoopback, port_));
-  head = a.Handshake("Origin: http://example.invalid\r\nSec-WebSocket-Protocol: chat, superchat\r\n");
+  // Any path is upgraded; an offered subprotocol is not taken up.
+  asio::write(a.socket, asio::buffer(testing::UpgradeRequest(
+                            "h", "Origin: http://example.invalid\r\nSec-WebSocket-Protocol: chat, superchat\r\n",
+                            "/any/path?x=1")));
+  head = a.ReadUntil("\r\n\r\n");
   EXPECT_EQ(head.rfind("HTTP/1.1 101", 0), 0u);
   EXPECT_EQ(head.find("Sec-WebSocket-Protocol"), std::string::npos);
 
@@ -152,6 +116,10 @@ TEST_F(WebSocketServerTest, ServesPagesAndCommandsUntilDrained) {
   EXPECT_EQ(a.Receive(), samId);
   a.Send("1");  // no command, no reply: the next frame answers the "9"
   a.Send("9");
+  EXPECT_EQ(a.Receive(), none);
+  a.Send("9?" + std::string(300, 'x'));  // the 16-bit and the 64-bit length forms
+  EXPECT_EQ(a.Receive(), none);
+  a.Send("9?" + std::string(70000, 'x'));
   EXPECT_EQ(a.Receive(), none);
   a.Send("3");
   EXPECT_EQ(a.Receive().rfind("1:" + Utf16ToUtf8(u"ORV-5U-HID||身份证|"), 0), 0u);

@@ -1,6 +1,10 @@
 #include "simulator/pictures.h"
 
+#include <cstdint>
 #include <mutex>
+#include <vector>
+
+#include "common/base64.h"
 
 namespace kavenor::sim {
 namespace {
@@ -163,26 +167,10 @@ Canvas CardBack() {
 
 }  // namespace
 
-std::u16string Base64Encode(const std::vector<uint8_t>& bytes) {
-  static const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  std::u16string out;
-  out.reserve((bytes.size() + 2) / 3 * 4);
-  for (size_t i = 0; i < bytes.size(); i += 3) {
-    uint32_t n = uint32_t{bytes[i]} << 16;
-    if (i + 1 < bytes.size()) n |= uint32_t{bytes[i + 1]} << 8;
-    if (i + 2 < bytes.size()) n |= bytes[i + 2];
-    out += static_cast<char16_t>(kAlphabet[(n >> 18) & 63]);
-    out += static_cast<char16_t>(kAlphabet[(n >> 12) & 63]);
-    out += i + 1 < bytes.size() ? static_cast<char16_t>(kAlphabet[(n >> 6) & 63]) : u'=';
-    out += i + 2 < bytes.size() ? static_cast<char16_t>(kAlphabet[n & 63]) : u'=';
-  }
-  return out;
-}
-
 std::u16string Base64Filler(size_t length) {
   std::vector<uint8_t> bytes((length + 3) / 4 * 3);
   for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>(i * 7 + 3);
-  std::u16string text = Base64Encode(bytes);
+  std::u16string text = Base64Encode(bytes.data(), bytes.size());
   text.resize(length);
   return text;
 }
@@ -192,9 +180,13 @@ const std::u16string& DemoPicture(const std::string& getter) {
   static std::u16string photo, front, back;
   static const std::u16string none;
   std::call_once(once, [] {
-    photo = Base64Encode(Photo().ToBmp());
-    front = Base64Encode(CardFront().ToBmp());
-    back = Base64Encode(CardBack().ToBmp());
+    auto encode = [](const Canvas& c) {
+      const std::vector<uint8_t> bmp = c.ToBmp();
+      return Base64Encode(bmp.data(), bmp.size());
+    };
+    photo = encode(Photo());
+    front = encode(CardFront());
+    back = encode(CardBack());
   });
   if (getter == "Getbase64BMPDataU") return photo;
   if (getter == "Getbase64FrontBMPDataU") return front;

@@ -1,14 +1,10 @@
 // The pictures of the demo card, as the Base64 texts the picture getters deliver.
 #pragma once
 
-#include <cstdint>
+#include <cstddef>
 #include <string>
-#include <vector>
 
 namespace kavenor::sim {
-
-// Standard Base64 (RFC 4648 alphabet, "=" padding, no line breaks).
-std::u16string Base64Encode(const std::vector<uint8_t>& bytes);
 
 // A valid Base64 text of exactly `length` characters (when `length` is a multiple of 4).
 std::u16string Base64Filler(size_t length);

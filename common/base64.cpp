@@ -1,4 +1,4 @@
-#include "reader/base64.h"
+#include "common/base64.h"
 
 namespace kavenor {
 

@@ -1,0 +1,33 @@
+// Every Config.ini setting the program reads or writes: section, key and default, named once.
+#pragma once
+
+#include <cstdint>
+
+namespace kavenor {
+
+struct IntSetting {
+  const char16_t* section;
+  const char16_t* key;
+  int32_t fallback;
+};
+
+struct TextSetting {
+  const char16_t* section;
+  const char16_t* key;
+  const char16_t* fallback;
+};
+
+// The listening port, decimal; only its low 16 bits are used.
+inline constexpr IntSetting kPortSetting{u"IP", u"port", 7415};
+// 1: the next start is a relaunch and skips the single-instance check.
+inline constexpr IntSetting kRestartSetting{u"IP", u"Restart", 0};
+// The reader port last found.
+inline constexpr IntSetting kComSetting{u"IP", u"Com", 1};
+// The reader model (DeviceModel).
+inline constexpr IntSetting kModelSetting{u"Device", u"ID", 0};
+// The free-text device name that ORV5U replies carry.
+inline constexpr TextSetting kDeviceNameSetting{u"Device", u"DeviceName", u"大厅1"};
+
+inline constexpr char16_t kSettingsFileName[] = u"Config.ini";
+
+}  // namespace kavenor
