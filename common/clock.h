@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <ctime>
 
 namespace kavenor {
 
@@ -10,5 +11,8 @@ uint64_t TickCountMs();
 
 // Blocks the calling thread for `ms` milliseconds (Sleep; 0 yields).
 void SleepMs(uint32_t ms);
+
+// The calendar time now, in the local time zone.
+std::tm LocalTimeNow();
 
 }  // namespace kavenor

@@ -1,13 +1,9 @@
-#include <cstdio>
-
+#include "common/line_output.h"
 #include "common/startup_message.h"
 #include "common/text.h"
 
 namespace kavenor {
 
-void ShowStartupMessage(const std::u16string& text) {
-  std::fprintf(stderr, "%s\n", Utf16ToUtf8(text).c_str());
-  std::fflush(stderr);
-}
+void ShowStartupMessage(const std::u16string& text) { WriteWholeLine(StdStream::kError, Utf16ToUtf8(text)); }
 
 }  // namespace kavenor

@@ -1,0 +1,22 @@
+// Standard output and standard error in whole lines. Text from any thread, ours or the endpoint's
+// logs, reaches the stream one complete line at a time and is never cut into by another line.
+#pragma once
+
+#include <string>
+
+namespace kavenor {
+
+enum class StdStream { kOutput, kError };
+
+// Writes `line` and "\n" as one piece (in order with every other whole line of the process).
+void WriteWholeLine(StdStream stream, const std::string& line);
+
+// From now on std::cout and std::cerr hold each thread's text until that thread flushes (std::endl,
+// std::flush) and then write it whole, up to its last line end. Text after the last line end waits
+// for the next flush.
+void UseWholeLinesOnStandardStreams();
+
+// Writes `bytes` to the stream as they are (the platform part: one lock, the whole buffer).
+void WriteStandardStream(StdStream stream, const char* bytes, size_t size);
+
+}  // namespace kavenor
