@@ -1,4 +1,5 @@
-// Status codes posted from the reader operations to the settings window.
+// What the service thread posts to the settings window: reader outcomes and a service that could
+// not start.
 #pragma once
 
 #include <cstdint>
@@ -8,19 +9,37 @@ namespace kavenor {
 
 // WM_USER + 2001; wParam is the status code, lParam 0.
 constexpr uint32_t StatusMessage = 3025;
+// WM_USER + 2002; wParam is the port the service could not listen on, lParam 0.
+constexpr uint32_t ServiceFailedMessage = 3026;
+
+// The outcomes the reader operations post. Any other value is logged as an unknown error.
+enum StatusCode : uint32_t {
+  kStatusReadOk = 0,      // a card record was built
+  kStatusAuthFailed = 1,  // the card did not authenticate
+  kStatusNoDevice = 2,    // no port of the reader could be opened
+  kStatusReadFailed = 3,  // the card content could not be read
+  kStatusBadSamId = 6,    // the security-module number is not in its dash-separated form
+};
 
 // HWND on Windows; an opaque token elsewhere.
 using WindowHandle = void*;
 
-// Posts the status code to the window without waiting. Windows: PostMessageW (a null window posts
-// to the calling thread's queue). Linux: a process-wide queue that the stand-in shell drains.
-void PostStatus(WindowHandle window, uint32_t code);
+// Posts `message` with `value` as its first parameter to the window, without waiting. Windows:
+// PostMessageW (a null window posts to the calling thread's queue). Linux: a process-wide queue
+// that the stand-in shell drains.
+void PostToWindow(WindowHandle window, uint32_t message, uintptr_t value);
 
-// Takes the codes posted so far that have not been taken yet, oldest first. Windows: the status
-// messages in the calling thread's own queue (those posted to a null window). Linux: the queue.
+inline void PostStatus(WindowHandle window, uint32_t code) { PostToWindow(window, StatusMessage, code); }
+
+// Takes the status codes posted so far that have not been taken yet, oldest first. Windows: those
+// in the calling thread's own queue (posted to a null window). Linux: those in the queue.
 std::vector<uint32_t> TakePostedStatuses();
 
-// Linux: waits up to `timeoutMs` for the next posted code; false when none came. Windows: false.
-bool WaitPostedStatus(uint32_t& code, uint32_t timeoutMs);
+// Linux only: blocks until a message is in the queue and takes it.
+struct PostedMessage {
+  uint32_t message;
+  uintptr_t value;
+};
+PostedMessage WaitPostedMessage();
 
 }  // namespace kavenor

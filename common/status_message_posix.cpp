@@ -1,4 +1,3 @@
-#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
@@ -8,44 +7,50 @@
 namespace kavenor {
 namespace {
 
-struct StatusQueue {
+struct MessageQueue {
   std::mutex mutex;
   std::condition_variable ready;
-  std::deque<uint32_t> codes;
+  std::deque<PostedMessage> messages;
 };
 
-StatusQueue& Queue() {
-  static StatusQueue queue;
+MessageQueue& Queue() {
+  static MessageQueue queue;
   return queue;
 }
 
 }  // namespace
 
-void PostStatus(WindowHandle, uint32_t code) {
-  StatusQueue& q = Queue();
+void PostToWindow(WindowHandle, uint32_t message, uintptr_t value) {
+  MessageQueue& q = Queue();
   {
     std::lock_guard<std::mutex> lock(q.mutex);
-    q.codes.push_back(code);
+    q.messages.push_back({message, value});
   }
   q.ready.notify_one();
 }
 
 std::vector<uint32_t> TakePostedStatuses() {
-  StatusQueue& q = Queue();
+  MessageQueue& q = Queue();
   std::lock_guard<std::mutex> lock(q.mutex);
-  std::vector<uint32_t> out(q.codes.begin(), q.codes.end());
-  q.codes.clear();
+  std::vector<uint32_t> out;
+  std::deque<PostedMessage> others;
+  for (const PostedMessage& m : q.messages) {
+    if (m.message == StatusMessage)
+      out.push_back(static_cast<uint32_t>(m.value));
+    else
+      others.push_back(m);
+  }
+  q.messages.swap(others);
   return out;
 }
 
-bool WaitPostedStatus(uint32_t& code, uint32_t timeoutMs) {
-  StatusQueue& q = Queue();
+PostedMessage WaitPostedMessage() {
+  MessageQueue& q = Queue();
   std::unique_lock<std::mutex> lock(q.mutex);
-  if (!q.ready.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return !q.codes.empty(); }))
-    return false;
-  code = q.codes.front();
-  q.codes.pop_front();
-  return true;
+  q.ready.wait(lock, [&] { return !q.messages.empty(); });
+  PostedMessage m = q.messages.front();
+  q.messages.pop_front();
+  return m;
 }
 
 }  // namespace kavenor

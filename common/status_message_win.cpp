@@ -4,8 +4,8 @@
 
 namespace kavenor {
 
-void PostStatus(WindowHandle window, uint32_t code) {
-  PostMessageW(static_cast<HWND>(window), StatusMessage, static_cast<WPARAM>(code), 0);
+void PostToWindow(WindowHandle window, uint32_t message, uintptr_t value) {
+  PostMessageW(static_cast<HWND>(window), message, static_cast<WPARAM>(value), 0);
 }
 
 std::vector<uint32_t> TakePostedStatuses() {
@@ -16,7 +16,5 @@ std::vector<uint32_t> TakePostedStatuses() {
     out.push_back(static_cast<uint32_t>(msg.wParam));
   return out;
 }
-
-bool WaitPostedStatus(uint32_t&, uint32_t) { return false; }
 
 }  // namespace kavenor

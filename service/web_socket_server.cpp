@@ -22,8 +22,6 @@ namespace {
 using websocketpp::connection_hdl;
 using Tcp = websocketpp::lib::asio::ip::tcp;
 
-constexpr int32_t kDefaultPort = 7415;
-
 // The text of whatever was thrown, for the lines of the guards.
 std::string ErrorText(std::exception_ptr error) {
   try {
@@ -102,8 +100,8 @@ void ConfigureLogs(ServiceEndpoint& endpoint) {
 
 // Listens on :: with IPV6_V6ONLY off, so that IPv4 clients are served too. Where no such socket
 // can be opened (IPv6 switched off), listens on IPv4 instead. Any other failure (the port is
-// taken, say) is raised.
-void Listen(ServiceEndpoint& endpoint, uint16_t port) {
+// taken, say) is returned.
+websocketpp::lib::error_code TryListen(ServiceEndpoint& endpoint, uint16_t port) {
   bool dualStack = false;
   endpoint.set_tcp_pre_bind_handler([&dualStack](ServiceEndpoint::acceptor_ptr acceptor) {
     websocketpp::lib::asio::error_code ec;
@@ -115,10 +113,24 @@ void Listen(ServiceEndpoint& endpoint, uint16_t port) {
   websocketpp::lib::error_code ec;
   endpoint.listen(Tcp::endpoint(Tcp::v6(), port), ec);
   endpoint.set_tcp_pre_bind_handler(nullptr);
-  if (!ec) return;
-  if (dualStack) throw websocketpp::exception(ec);
+  if (!ec || dualStack) return ec;
   std::cout << "No dual-stack socket (" << ec.message() << "); listening on IPv4" << std::endl;
-  endpoint.listen(Tcp::endpoint(Tcp::v4(), port));
+  ec.clear();
+  endpoint.listen(Tcp::endpoint(Tcp::v4(), port), ec);
+  return ec;
+}
+
+// The instance this one replaces may still hold the port for a moment: once it has gone, the
+// port is tried again. A failure is reported to the program, then raised.
+void Listen(ServiceEndpoint& endpoint, uint16_t port, const ServiceHooks& hooks) {
+  websocketpp::lib::error_code ec = TryListen(endpoint, port);
+  if (ec && hooks.awaitPredecessor && hooks.awaitPredecessor()) ec = TryListen(endpoint, port);
+  if (!ec) {
+    if (hooks.listening) hooks.listening(port);
+    return;
+  }
+  if (hooks.listenFailed) hooks.listenFailed(port);
+  throw websocketpp::exception(ec);
 }
 
 // Runs the network loop until it has no more work. An error that escapes a handler is written
@@ -136,15 +148,13 @@ void RunLoop(ServiceEndpoint& endpoint) {
 
 }  // namespace
 
-CWebSocketServer::CWebSocketServer(ReaderDrivers& drivers)
-    : drivers_(drivers), settingsPath_(SettingsFilePath()), pageDir_(GetModuleDirWithSeparator()) {}
-
-CWebSocketServer::CWebSocketServer(ReaderDrivers& drivers, const std::u16string& appDir)
-    : drivers_(drivers), settingsPath_(appDir + u"Config.ini"), pageDir_(appDir) {}
+CWebSocketServer::CWebSocketServer(ReaderDrivers& drivers, std::u16string settingsPath, std::u16string pageDir,
+                                   ServiceHooks hooks)
+    : drivers_(drivers), settingsPath_(std::move(settingsPath)), pageDir_(std::move(pageDir)), hooks_(std::move(hooks)) {}
 
 int CWebSocketServer::Run(WindowHandle window) {
-  port_ = ReadSettingInt(u"IP", u"port", kDefaultPort, settingsPath_);
-  SetDeviceModel(ReadSettingInt(u"Device", u"ID", 0, settingsPath_));
+  port_ = ReadSetting(kPortSetting, settingsPath_);
+  SetDeviceModel(ReadSetting(kModelSetting, settingsPath_));
   drivers_.SetStatusWindow(window);
 
   try {
@@ -164,7 +174,7 @@ int CWebSocketServer::Run(WindowHandle window) {
     endpoint.set_close_handler(&OnClose);
     endpoint.set_validate_handler([self](connection_hdl hdl) { return OnValidate(self, std::move(hdl)); });
 
-    Listen(endpoint, static_cast<uint16_t>(static_cast<uint32_t>(port_) & 0xFFFFu));
+    Listen(endpoint, static_cast<uint16_t>(static_cast<uint32_t>(port_) & 0xFFFFu), hooks_);
     endpoint.start_accept();
     RunLoop(endpoint);
   } catch (const websocketpp::exception& e) {

@@ -1,23 +1,35 @@
 #include "shell/status_log.h"
 
+#include "common/status_message.h"
 #include "common/text.h"
 
 namespace kavenor {
 
 std::u16string StatusLogText(uint32_t code) {
   switch (code) {
-    case 0: return u"读卡成功";
-    case 1: return u"卡认证失败";
-    case 2: return u"设备无法连接，请拔插一下设备";
-    case 3: return u"读卡失败";
+    case kStatusReadOk: return u"读卡成功";
+    case kStatusAuthFailed: return u"卡认证失败";
+    case kStatusNoDevice: return u"设备无法连接，请拔插一下设备";
+    case kStatusReadFailed: return u"读卡失败";
     default: return u"未知错误:" + DecimalText(static_cast<int>(code));
   }
 }
 
-std::u16string StatusLogLine(uint32_t code, const std::tm& localTime) {
+std::u16string ServiceFailedLogText(uint16_t port) {
+  return u"服务未能启动：端口" + DecimalText(port) + u"已被占用或无法使用";
+}
+
+std::u16string StatusLogLine(const std::u16string& text, const std::tm& localTime) {
   char stamp[128];
   size_t n = std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S ", &localTime);
-  return std::u16string(stamp, stamp + n) + StatusLogText(code);
+  return std::u16string(stamp, stamp + n) + text;
+}
+
+std::u16string AppendStatusLogLine(std::u16string log, const std::u16string& line) {
+  if (log.size() > kStatusLogLimit) log.clear();
+  log += line;
+  log += u"\r\n";
+  return log;
 }
 
 }  // namespace kavenor

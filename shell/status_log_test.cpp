@@ -5,7 +5,7 @@
 namespace kavenor {
 namespace {
 
-TEST(StatusLogTest, OneLinePerCode) {
+std::tm When() {
   std::tm when{};
   when.tm_year = 2024 - 1900;
   when.tm_mon = 2;
@@ -13,11 +13,30 @@ TEST(StatusLogTest, OneLinePerCode) {
   when.tm_hour = 14;
   when.tm_min = 7;
   when.tm_sec = 9;
+  return when;
+}
+
+TEST(StatusLogTest, OneLinePerCode) {
   const std::pair<uint32_t, std::u16string> cases[] = {
       {0, u"读卡成功"}, {1, u"卡认证失败"}, {2, u"设备无法连接，请拔插一下设备"}, {3, u"读卡失败"},
-      {7, u"未知错误:7"}, {4294967295u, u"未知错误:-1"},  // compared unsigned, printed signed
+      {6, u"未知错误:6"}, {7, u"未知错误:7"}, {4294967295u, u"未知错误:-1"},  // compared unsigned, printed signed
   };
-  for (const auto& [code, text] : cases) EXPECT_EQ(StatusLogLine(code, when), u"2024-03-05 14:07:09 " + text) << code;
+  for (const auto& [code, text] : cases)
+    EXPECT_EQ(StatusLogLine(StatusLogText(code), When()), u"2024-03-05 14:07:09 " + text) << code;
+  EXPECT_EQ(StatusLogLine(ServiceFailedLogText(7415), When()), u"2024-03-05 14:07:09 服务未能启动：端口7415已被占用或无法使用");
+}
+
+TEST(StatusLogTest, LongerThanTheLimitIsEmptiedFirst) {
+  const std::u16string line = u"2024-03-05 14:07:09 读卡成功";
+  struct Case {
+    size_t before;
+    std::u16string expected;
+  } cases[] = {
+      {0, line + u"\r\n"},
+      {kStatusLogLimit, std::u16string(kStatusLogLimit, u'x') + line + u"\r\n"},
+      {kStatusLogLimit + 1, line + u"\r\n"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(AppendStatusLogLine(std::u16string(c.before, u'x'), line), c.expected) << c.before;
 }
 
 }  // namespace

@@ -1,0 +1,156 @@
+// The program on Linux: the stand-in for the desktop shell. It starts in the order of the Windows
+// program (drivers, settings, single-instance check, service thread), writes start-up messages to
+// standard error and the status log to standard output, and ends on SIGINT or SIGTERM. SIGHUP
+// relaunches it, as a settings change in the window does, so that Config.ini edits take effect.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <clocale>
+#include <cstdlib>
+#include <string>
+#include <thread>
+
+#include "common/clock.h"
+#include "common/exe_dir.h"
+#include "common/line_output.h"
+#include "common/settings.h"
+#include "common/startup_message.h"
+#include "common/status_message.h"
+#include "common/text.h"
+#include "reader/reader_drivers.h"
+#include "service/web_socket_server.h"
+#include "shell/relaunch.h"
+#include "shell/single_instance.h"
+#include "shell/startup.h"
+#include "shell/status_log.h"
+
+namespace kavenor {
+namespace {
+
+// What the signal thread asks of the main thread, through the same queue as the status posts.
+constexpr uint32_t kCloseRequest = 0x0010;     // WM_CLOSE
+constexpr uint32_t kRelaunchRequest = 0x8001;  // WM_APP + 1
+
+// A closed standard descriptor would be taken by the next file or socket opened, and log lines
+// would land there: /dev/null takes its place before anything else is opened.
+bool OpenClosedStandardStreams() {
+  for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+    if (fcntl(fd, F_GETFD) != -1) continue;
+    int null = open("/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY);
+    if (null >= 0 && null != fd) {
+      dup2(null, fd);
+      close(null);
+    }
+  }
+  // The SDK's 8-bit texts are in the locale's charset.
+  std::setlocale(LC_ALL, "");
+  return true;
+}
+const bool g_standardStreamsOpen = OpenClosedStandardStreams();
+
+// Bound while the process's objects are constructed, before main runs.
+ReaderDrivers g_readerDrivers(GetModuleDirWithSeparator(), ShowStartupMessage);
+
+[[noreturn]] void EndProcess(int code) {
+  // The service thread may be inside a handler: leave without destroying what it uses.
+  std::_Exit(code);
+}
+
+// Each connection is a descriptor; take all the system allows.
+void RaiseOpenFileLimit() {
+  rlimit limit{};
+  if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == limit.rlim_max) return;
+  limit.rlim_cur = limit.rlim_max;
+  setrlimit(RLIMIT_NOFILE, &limit);
+}
+
+// The stop and relaunch signals are taken by one thread and queued as requests; every other thread
+// has them blocked (the mask is set before any thread starts). No thread wakes while none comes.
+void StartSignalThread() {
+  sigset_t signals;
+  sigemptyset(&signals);
+  sigaddset(&signals, SIGINT);
+  sigaddset(&signals, SIGTERM);
+  sigaddset(&signals, SIGHUP);
+  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+  // A reader of standard output that goes away must not end the service.
+  signal(SIGPIPE, SIG_IGN);
+  std::thread([signals] {
+    for (;;) {
+      int number = 0;
+      if (sigwait(&signals, &number) != 0) continue;
+      PostToWindow(nullptr, number == SIGHUP ? kRelaunchRequest : kCloseRequest, 0);
+    }
+  }).detach();
+}
+
+void PrintLogLine(const std::u16string& text) {
+  WriteWholeLine(StdStream::kOutput, Utf16ToUtf8(StatusLogLine(text, LocalTimeNow())));
+}
+
+class StandInShell {
+ public:
+  StandInShell() : settingsPath_(SettingsFilePath()), instance_(u"Kavenor") {}
+
+  // The window's initialisation, less the window.
+  void Initialise() {
+    if (TakeRestartFlag(settingsPath_) == StartKind::kRelaunch) {
+      instance_.TakeOver();
+    } else if (!instance_.Claim()) {
+      ShowStartupMessage(kOnlyOneInstance);
+      EndProcess(0);
+    }
+    ServiceHooks hooks;
+    hooks.listening = [](uint16_t port) {
+      WriteWholeLine(StdStream::kOutput, "Kavenor serves on port " + std::to_string(port) + ": http://127.0.0.1:" +
+                                             std::to_string(port) + "/ and ws://127.0.0.1:" + std::to_string(port) + "/");
+    };
+    hooks.listenFailed = [](uint16_t port) { PostToWindow(nullptr, ServiceFailedMessage, port); };
+    hooks.awaitPredecessor = [this] { return instance_.AwaitPredecessor(); };
+    server_ = std::make_unique<CWebSocketServer>(g_readerDrivers, settingsPath_, GetModuleDirWithSeparator(),
+                                                 std::move(hooks));
+    StartServiceThread(*server_, nullptr);
+  }
+
+  // The window's message handling: runs until a close request.
+  [[noreturn]] void Run() {
+    for (;;) {
+      PostedMessage m = WaitPostedMessage();
+      switch (m.message) {
+        case StatusMessage: PrintLogLine(StatusLogText(static_cast<uint32_t>(m.value))); break;
+        case ServiceFailedMessage: PrintLogLine(ServiceFailedLogText(static_cast<uint16_t>(m.value))); break;
+        case kRelaunchRequest: Relaunch(); break;
+        case kCloseRequest: EndProcess(0);
+        default: break;
+      }
+    }
+  }
+
+ private:
+  void Relaunch() {
+    WriteSetting(kRestartSetting, u"1", settingsPath_);
+    if (RelaunchProgram(settingsPath_, [] { return StartProgram(GetModulePath()); }) == RelaunchOutcome::kStarted)
+      EndProcess(0);
+    ShowStartupMessage(kRelaunchFailed);
+  }
+
+  std::u16string settingsPath_;
+  SingleInstance instance_;
+  std::unique_ptr<CWebSocketServer> server_;  // never destroyed: the service thread uses it to the end
+};
+
+int Main() {
+  UseWholeLinesOnStandardStreams();
+  RaiseOpenFileLimit();
+  StartSignalThread();
+  static StandInShell shell;
+  shell.Initialise();
+  shell.Run();
+}
+
+}  // namespace
+}  // namespace kavenor
+
+int main() { return kavenor::Main(); }
