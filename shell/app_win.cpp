@@ -1,0 +1,45 @@
+// The program on Windows: the application object and its start routine, which runs the settings
+// window modally and then ends the process.
+#include <windows.h>
+
+#include <commctrl.h>
+
+#include <cstdlib>
+
+#include "common/exe_dir.h"
+#include "common/line_output.h"
+#include "common/startup_message.h"
+#include "reader/reader_drivers.h"
+#include "shell/kavenor_dlg_win.h"
+
+namespace kavenor {
+namespace {
+
+// Bound while the process's objects are constructed, before wWinMain runs.
+ReaderDrivers g_readerDrivers(GetModuleDirWithSeparator(), ShowStartupMessage);
+
+class CKavenorApp {
+ public:
+  // Restart support only: Windows starts the program again after an update or a crash ended it.
+  CKavenorApp() = default;
+
+  // Runs the settings window; when its modal run ends, whatever its result, the process ends here,
+  // without destroying the window object or the drivers, which the service thread may still use.
+  [[noreturn]] void InitInstance() {
+    INITCOMMONCONTROLSEX controls{8, 0xFF};
+    InitCommonControlsEx(&controls);
+    RegisterApplicationRestart(L"", 0);
+    UseWholeLinesOnStandardStreams();
+
+    CKavenorDlg dialog(g_readerDrivers);
+    dialog.DoModal();
+    std::_Exit(0);
+  }
+};
+
+CKavenorApp theApp;
+
+}  // namespace
+}  // namespace kavenor
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) { kavenor::theApp.InitInstance(); }

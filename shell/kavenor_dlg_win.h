@@ -1,0 +1,60 @@
+// CKavenorDlg: the settings window. It reads Config.ini, makes the single-instance check, starts the
+// service thread, hides behind the notification icon, logs the posted statuses and runs the
+// settings changes.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+#include "reader/reader_drivers.h"
+#include "service/web_socket_server.h"
+#include "shell/dialog_win.h"
+#include "shell/settings_change.h"
+#include "shell/single_instance.h"
+
+namespace kavenor {
+
+class CKavenorDlg : public ModalDialog {
+ public:
+  // The dialog must live until the process ends: the service thread uses its server.
+  explicit CKavenorDlg(ReaderDrivers& drivers);
+
+ protected:
+  BOOL OnInitDialog() override;
+  bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) override;
+  bool PreTranslateMessage(const MSG& msg) override;
+
+ private:
+  void OnSysCommand(WPARAM command, LPARAM lParam);
+  void OnPaint();
+  void OnTestPage();
+  LRESULT OnTrayNotify(WPARAM iconId, LPARAM mouseMessage);
+  void OnStatusMessage(uint32_t code);
+  void OnServiceFailed(uint16_t port);
+  void OnSize(WPARAM sizeType, LPARAM size);
+  void OnSetPort();
+  void OnSetModel();
+  void OnSetDeviceName();
+
+  void MinimizeToTray();
+  void AppendLogLine(const std::u16string& text);
+  void RunSettingsChange(const SettingsChange& change);
+  void Relaunch();
+  int ShowMessage(const std::u16string& text, UINT style);
+
+  std::u16string settingsPath_;
+  SingleInstance instance_;
+
+  HICON icon_ = nullptr;
+  CWebSocketServer server_;
+  HWND statusLog_ = nullptr;
+  HWND windowCopy_ = nullptr;  // set before the service thread starts; the target of its posts
+  int32_t displayedPort_ = 0;
+  std::u16string deviceName_;
+  HWND portBox_ = nullptr;
+  HWND modelList_ = nullptr;
+  HWND deviceNameBox_ = nullptr;
+};
+
+}  // namespace kavenor
