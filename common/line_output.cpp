@@ -6,6 +6,9 @@
 namespace kavenor {
 namespace {
 
+// Whether the calling thread holds its flushed lines back until FlushHeldOutput.
+thread_local bool t_holding = false;
+
 // A stream buffer with no buffer of its own: each thread's text collects in a buffer of that thread
 // and goes out at the next flush as one piece, up to its last line end. So an entry of several
 // lines (the access log's dump of a request) stays together too.
@@ -28,8 +31,17 @@ class WholeLineBuffer : public std::streambuf {
   }
 
   int sync() override {
-    WriteCompleteLines();
+    if (!t_holding) WriteCompleteLines();
     return 0;
+  }
+
+ public:
+  void WriteCompleteLines() {
+    std::string& pending = Pending();
+    size_t end = pending.rfind('\n');
+    if (end == std::string::npos) return;
+    WriteStandardStream(stream_, pending.data(), end + 1);
+    pending.erase(0, end + 1);
   }
 
  private:
@@ -45,18 +57,15 @@ class WholeLineBuffer : public std::streambuf {
     if (pending.size() > kMostHeld) WriteCompleteLines();
   }
 
-  void WriteCompleteLines() {
-    std::string& pending = Pending();
-    size_t end = pending.rfind('\n');
-    if (end == std::string::npos) return;
-    WriteStandardStream(stream_, pending.data(), end + 1);
-    pending.erase(0, end + 1);
-  }
-
   static constexpr size_t kMostHeld = 64 * 1024;
 
   StdStream stream_;
 };
+
+WholeLineBuffer& OutputBuffer(StdStream stream) {
+  static WholeLineBuffer out(StdStream::kOutput), err(StdStream::kError);
+  return stream == StdStream::kOutput ? out : err;
+}
 
 }  // namespace
 
@@ -65,8 +74,15 @@ void WriteWholeLine(StdStream stream, const std::string& line) {
   WriteStandardStream(stream, whole.data(), whole.size());
 }
 
+void HoldFlushedOutput() { t_holding = true; }
+
+void FlushHeldOutput() {
+  OutputBuffer(StdStream::kOutput).WriteCompleteLines();
+  OutputBuffer(StdStream::kError).WriteCompleteLines();
+}
+
 void UseWholeLinesOnStandardStreams() {
-  static WholeLineBuffer out(StdStream::kOutput), err(StdStream::kError);
+  WholeLineBuffer &out = OutputBuffer(StdStream::kOutput), &err = OutputBuffer(StdStream::kError);
   std::cout.flush();
   std::cerr.flush();
   std::cout.rdbuf(&out);

@@ -16,6 +16,11 @@ void WriteWholeLine(StdStream stream, const std::string& line);
 // for the next flush.
 void UseWholeLinesOnStandardStreams();
 
+// For a thread that runs short tasks one after another (the service thread's network loop): its
+// flushed lines wait until FlushHeldOutput, so that the lines of one task leave in one piece.
+void HoldFlushedOutput();
+void FlushHeldOutput();
+
 // Writes `bytes` to the stream as they are (the platform part: one lock, the whole buffer).
 void WriteStandardStream(StdStream stream, const char* bytes, size_t size);
 

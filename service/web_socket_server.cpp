@@ -9,6 +9,7 @@
 
 #include "common/device_model.h"
 #include "common/exe_dir.h"
+#include "common/line_output.h"
 #include "common/settings.h"
 #include "common/text.h"
 #include "service/command_dispatch.h"
@@ -133,15 +134,19 @@ void Listen(ServiceEndpoint& endpoint, uint16_t port, const ServiceHooks& hooks)
   throw websocketpp::exception(ec);
 }
 
-// Runs the network loop until it has no more work. An error that escapes a handler is written
-// out and the loop goes on serving the other connections.
+// Runs the network loop until it has no more work, one handler at a time: the log lines of a
+// handler leave together once it has returned. An error that escapes a handler is written out and
+// the loop goes on serving the other connections.
 void RunLoop(ServiceEndpoint& endpoint) {
+  HoldFlushedOutput();
   for (;;) {
     try {
-      endpoint.run();
+      while (endpoint.run_one() > 0) FlushHeldOutput();
+      FlushHeldOutput();
       return;
     } catch (...) {
       std::cout << ErrorText(std::current_exception()) << std::endl;
+      FlushHeldOutput();
     }
   }
 }
