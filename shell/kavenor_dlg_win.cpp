@@ -2,6 +2,8 @@
 
 #include <shellapi.h>
 
+#include <cstdlib>
+
 #include "common/clock.h"
 #include "common/device_model.h"
 #include "common/exe_dir.h"
@@ -31,8 +33,6 @@ std::u16string ApplicationName() {
   size_t dot = name.find_last_of(u'.');
   return dot == std::u16string::npos ? name : name.substr(0, dot);
 }
-
-[[noreturn]] void EndProcessNow(int code) { std::_Exit(code); }
 
 }  // namespace
 
@@ -70,7 +70,7 @@ BOOL CKavenorDlg::OnInitDialog() {
     instance_.TakeOver();
   } else if (!instance_.Claim()) {
     MessageBoxW(self, W(kOnlyOneInstance), W(ApplicationName()), MB_OK | MB_ICONEXCLAMATION);
-    EndProcessNow(0);
+    std::_Exit(0);  // nothing has started yet that would need to end in order
   }
 
   windowCopy_ = self;

@@ -42,7 +42,11 @@ TEST(SettingsChange, WritesOnlyItsOwnKeys) {
   for (Case& c : cases) {
     testing::ScratchDir dir;
     const std::u16string path = dir.Join(u"Config.ini");
-    testing::WriteFileBytes(path, "[IP]\r\nport=7415\r\nRestart=0\r\n[Device]\r\nID=1\r\nDeviceName=大厅1\r\n");
+    // Through the platform's own writer: Windows reads a file without a byte-order mark in its code page.
+    for (const auto& [section, key, value] : {SettingWrite{u"IP", u"port", u"7415"}, SettingWrite{u"IP", u"Restart", u"0"},
+                                              SettingWrite{u"Device", u"ID", u"1"},
+                                              SettingWrite{u"Device", u"DeviceName", u"大厅1"}})
+      WriteSettingString(section, key, value, path);
     ASSERT_TRUE(c.change.refusal.empty()) << c.name;
     EXPECT_FALSE(c.change.confirmation.empty()) << c.name;
     SetDeviceModel(1);
