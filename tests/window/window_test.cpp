@@ -1,0 +1,318 @@
+// The real Kavenor.exe under Wine, driven through its window by the test driver: start-up, the
+// single-instance rule, the settings changes with their relaunches, the status log, the icon.
+#include <gtest/gtest.h>
+
+#include <boost/asio.hpp>
+#include <filesystem>
+#include <optional>
+#include <regex>
+
+#include "common/exe_dir.h"
+#include "common/settings.h"
+#include "common/test_support.h"
+#include "common/text.h"
+#include "service/web_socket_test_client.h"
+#include "shell/resource.h"
+#include "tests/window/window_driver.h"
+
+namespace kavenor {
+namespace {
+
+namespace fs = std::filesystem;
+namespace asio = boost::asio;
+using testing::KavenorProcess;
+using testing::WaitUntil;
+
+const std::u16string kNotice = u"提示";
+
+uint16_t FreePort() {
+  asio::io_context io;
+  asio::ip::tcp::acceptor acceptor(io, asio::ip::tcp::endpoint(asio::ip::address_v4::loopback(), 0));
+  return acceptor.local_endpoint().port();
+}
+
+bool Serves(uint16_t port) {
+  testing::WebSocketTestClient client;
+  return client.Connect(asio::ip::address_v4::loopback(), port);
+}
+
+// One command over a fresh connection; the reply's text.
+std::string Command(uint16_t port, const std::string& command) {
+  testing::WebSocketTestClient client;
+  if (!client.Connect(asio::ip::address_v4::loopback(), port)) return "<no connection>";
+  client.Handshake();
+  client.Send(command);
+  std::string frame = client.Receive();
+  return frame.substr(frame.find(':') + 1);
+}
+
+std::u16string ShotPath(const std::u16string& name) {
+  std::u16string dir = JoinPath(GetExeDir(), u"..\\window-shots");
+  testing::MakeDirs(dir);
+  return JoinPath(dir, name);
+}
+
+// A scratch copy of the app folder, with a reader on port 1 in every SDK folder.
+class TestApp {
+ public:
+  explicit TestApp(const std::optional<std::string>& config) : dir_(u"kavenor-window") {
+    fs::copy(fs::path(JoinPath(GetExeDir(), u"..\\app")), fs::path(dir_.path()), fs::copy_options::recursive);
+    testing::RemoveFile(ConfigPath());
+    for (const char16_t* sdk : {u"ORV5A", u"ORV5U", u"ORV5ULN"})
+      testing::WriteFileBytes(JoinPath(dir_.Join(sdk), u"scenario.ini"), "ports=1\n");
+    if (config) testing::WriteFileBytes(ConfigPath(), *config);
+  }
+  std::u16string Exe() const { return dir_.Join(u"Kavenor.exe"); }
+  std::u16string ConfigPath() const { return dir_.Join(u"Config.ini"); }
+  std::u16string Setting(const char16_t* section, const char16_t* key) const {
+    return ReadSettingString(section, key, u"<none>", ConfigPath(), 260);
+  }
+
+ private:
+  testing::ScratchDir dir_;
+};
+
+std::string PortConfig(uint16_t port) { return "[IP]\r\nport=" + std::to_string(port) + "\r\n"; }
+
+bool LogHasLine(HWND dialog, const std::u16string& text) {
+  std::string log = Utf16ToUtf8(testing::ControlText(dialog, IDC_STATUS_LOG));
+  std::regex line("(^|\r\n)\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d " + Utf16ToUtf8(text) + "\r\n");
+  return std::regex_search(log, line);
+}
+
+// Answers the message box that the program shows next: checks its caption and text.
+void ExpectMessageBox(const KavenorProcess& program, const std::u16string& caption, const std::u16string& text,
+                      int answer, const std::u16string& screenshot = {}) {
+  HWND box = program.WaitForMessageBox();
+  ASSERT_NE(box, nullptr);
+  EXPECT_EQ(Utf16ToUtf8(testing::WindowCaption(box)), Utf16ToUtf8(caption));
+  EXPECT_EQ(Utf16ToUtf8(testing::MessageBoxText(box)), Utf16ToUtf8(text));
+  if (!screenshot.empty()) {
+    EXPECT_TRUE(testing::Screenshot(box, ShotPath(screenshot)));
+  }
+  testing::Answer(box, answer);
+  WaitUntil([&] { return !IsWindow(box); }, "the message box to close");
+}
+
+// The window as the operator brings it back: a double-click on the icon shows it (still minimised,
+// as it was hidden), and a restore from its taskbar button opens it.
+void BringBack(HWND dialog) {
+  PostMessageW(dialog, 2025, 128, WM_LBUTTONDBLCLK);
+  WaitUntil([&] { return IsWindowVisible(dialog) != FALSE; }, "the window to be shown");
+  PostMessageW(dialog, WM_SYSCOMMAND, SC_RESTORE, 0);
+  WaitUntil([&] { return !IsIconic(dialog); }, "the window to be restored");
+  SetForegroundWindow(dialog);
+  Sleep(500);  // let it paint before the screenshot
+}
+
+// Xvfb has no window manager to draw captions and borders: Wine draws them itself.
+class WineDrawsFrames : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    HKEY key = nullptr;
+    if (RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Wine\\X11 Driver", 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key,
+                        nullptr) != ERROR_SUCCESS)
+      return;
+    RegSetValueExW(key, L"Decorated", 0, REG_SZ, reinterpret_cast<const BYTE*>(L"N"), 2 * sizeof(wchar_t));
+    RegCloseKey(key);
+  }
+};
+const auto* const kWineDrawsFrames = ::testing::AddGlobalTestEnvironment(new WineDrawsFrames);
+
+TEST(Window, FirstStartShowsDefaultsHidesAndKeepsOpenOnEnterAndEscape) {
+  TestApp app(std::nullopt);
+  KavenorProcess program = KavenorProcess::Start(app.Exe());
+  HWND dialog = program.Dialog();
+  ASSERT_NE(dialog, nullptr);
+  WaitUntil([&] { return !IsWindowVisible(dialog); }, "the window to hide behind the icon");
+  EXPECT_EQ(testing::ControlText(dialog, IDC_PORT), u"7415");
+  EXPECT_EQ(SendMessageW(GetDlgItem(dialog, IDC_MODEL), CB_GETCURSEL, 0, 0), 0);
+  EXPECT_EQ(Utf16ToUtf8(testing::ControlText(dialog, IDC_MODEL)), "ORV5U");
+  EXPECT_EQ(Utf16ToUtf8(testing::ControlText(dialog, IDC_DEVICE_NAME)), "大厅1");
+  EXPECT_EQ(testing::ReadFileBytes(app.ConfigPath()), "[IP]\r\nRestart=0\r\n");
+
+  BringBack(dialog);
+  EXPECT_TRUE(IsWindowVisible(dialog));
+  PostMessageW(dialog, 3025, 7, 0);
+  WaitUntil([&] { return LogHasLine(dialog, u"未知错误:7"); }, "the status line");
+  EXPECT_TRUE(testing::Screenshot(dialog, ShotPath(u"window.png")));
+
+  // Enter and Escape reach the window's loop and are dropped there: nothing closes, no line is added.
+  const std::u16string log = testing::ControlText(dialog, IDC_STATUS_LOG);
+  for (int id : {IDC_PORT, IDC_STATUS_LOG, IDC_SET_PORT})
+    for (WPARAM key : {VK_RETURN, VK_ESCAPE}) PostMessageW(GetDlgItem(dialog, id), WM_KEYDOWN, key, 1);
+  PostMessageW(dialog, 3025, 0, 0);  // handled after the keys: the window is still there
+  WaitUntil([&] { return LogHasLine(dialog, u"读卡成功"); }, "the status line after the keys");
+  EXPECT_TRUE(IsWindowVisible(dialog));
+  EXPECT_EQ(testing::ControlText(dialog, IDC_STATUS_LOG).rfind(log, 0), 0u);
+  EXPECT_EQ(program.MessageBox(), nullptr);
+
+  // Once the log is taller than its box, the newest line stays in view.
+  for (int i = 0; i < 40; ++i) PostMessageW(dialog, 3025, 3, 0);
+  PostMessageW(dialog, 3025, 2, 0);
+  WaitUntil([&] { return LogHasLine(dialog, u"设备无法连接，请拔插一下设备"); }, "the last of many lines");
+  HWND logBox = GetDlgItem(dialog, IDC_STATUS_LOG);
+  const LRESULT lines = SendMessageW(logBox, EM_GETLINECOUNT, 0, 0);
+  EXPECT_GT(lines, 40);
+  EXPECT_GT(SendMessageW(logBox, EM_GETFIRSTVISIBLELINE, 0, 0), lines - 30);
+  EXPECT_TRUE(testing::Screenshot(dialog, ShotPath(u"window-long-log.png")));
+
+  // The About box, from the system menu's command.
+  PostMessageW(dialog, WM_SYSCOMMAND, IDM_ABOUTBOX, 0);
+  HWND about = program.WaitForMessageBox();
+  EXPECT_EQ(Utf16ToUtf8(testing::WindowCaption(about)), "关于 Kavenor");
+  Sleep(500);
+  EXPECT_TRUE(testing::Screenshot(about, ShotPath(u"about.png")));
+  testing::Answer(about, IDOK);
+  WaitUntil([&] { return !IsWindow(about); }, "the About box to close");
+
+  // A port that is no port: refused before anything is asked or written.
+  testing::SetControlText(dialog, IDC_PORT, u"abc");
+  testing::Click(dialog, IDC_SET_PORT);
+  ExpectMessageBox(program, kNotice, u"端口号应为1到65535之间的整数", IDOK, u"message-box.png");
+  EXPECT_EQ(testing::ReadFileBytes(app.ConfigPath()), "[IP]\r\nRestart=0\r\n");
+
+  // Hidden again by the minimise picture, then "关闭" ends the program.
+  testing::Click(dialog, IDC_MINIMIZE);
+  WaitUntil([&] { return !IsWindowVisible(dialog); }, "the window to hide");
+  PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
+  EXPECT_EQ(program.WaitForExit(), 0u);
+}
+
+TEST(Window, SecondStartRefusedModelChangeAndStatusLog) {
+  const uint16_t port = FreePort();
+  TestApp app(PortConfig(port));
+  KavenorProcess first = KavenorProcess::Start(app.Exe());
+  HWND dialog = first.Dialog();
+  WaitUntil([&] { return Serves(port); }, "the service");
+
+  KavenorProcess second = KavenorProcess::Start(app.Exe());
+  ExpectMessageBox(second, u"Kavenor", u"只能启动一个程序", IDOK);
+  EXPECT_EQ(second.WaitForExit(), 0u);
+  EXPECT_TRUE(first.Running());
+
+  // A read's outcome becomes one timestamped line.
+  EXPECT_EQ(Command(port, "3").rfind("ORV5U|大厅1|", 0), 0u);
+  WaitUntil([&] { return LogHasLine(dialog, u"读卡成功"); }, "the read's status line");
+
+  const std::string noBankCard = Utf16ToUtf8(u"设备无此功能");
+  EXPECT_EQ(Command(port, "9"), noBankCard);
+  // No: nothing changes.
+  SendMessageW(GetDlgItem(dialog, IDC_MODEL), CB_SETCURSEL, 1, 0);
+  testing::Click(dialog, IDC_SET_MODEL);
+  ExpectMessageBox(first, kNotice, u"确定修改设备型号吗？", IDNO);
+  EXPECT_EQ(app.Setting(u"Device", u"ID"), u"<none>");
+  EXPECT_EQ(Command(port, "9"), noBankCard);
+  // Yes: the next command uses ORV5A, without a restart.
+  testing::Click(dialog, IDC_SET_MODEL);
+  ExpectMessageBox(first, kNotice, u"确定修改设备型号吗？", IDYES);
+  WaitUntil([&] { return app.Setting(u"Device", u"ID") == u"1"; }, "[Device] ID=1");
+  EXPECT_NE(Command(port, "9"), noBankCard);
+  EXPECT_TRUE(first.Running());
+
+  // A typed name that is no entry is refused; one that is, in any case, is taken.
+  SendMessageW(GetDlgItem(dialog, IDC_MODEL), CB_SETCURSEL, static_cast<WPARAM>(-1), 0);
+  testing::SetControlText(dialog, IDC_MODEL, u"ORV9");
+  testing::Click(dialog, IDC_SET_MODEL);
+  ExpectMessageBox(first, kNotice, u"请从列表中选择设备型号", IDOK);
+  EXPECT_EQ(app.Setting(u"Device", u"ID"), u"1");
+  SendMessageW(GetDlgItem(dialog, IDC_MODEL), CB_SETCURSEL, static_cast<WPARAM>(-1), 0);
+  testing::SetControlText(dialog, IDC_MODEL, u"orv5u-ln");
+  testing::Click(dialog, IDC_SET_MODEL);
+  ExpectMessageBox(first, kNotice, u"确定修改设备型号吗？", IDYES);
+  WaitUntil([&] { return app.Setting(u"Device", u"ID") == u"3"; }, "[Device] ID=3");
+  EXPECT_EQ(Command(port, "3").rfind("ORV-5U-HID||", 0), 0u);
+
+  // A device name with the record's separator is refused; No to a good one changes nothing.
+  testing::SetControlText(dialog, IDC_DEVICE_NAME, u"Desk|2");
+  testing::Click(dialog, IDC_SET_DEVICE_NAME);
+  ExpectMessageBox(first, kNotice, u"设备名称不能包含“|”", IDOK);
+  testing::SetControlText(dialog, IDC_DEVICE_NAME, u"窗口2");
+  testing::Click(dialog, IDC_SET_DEVICE_NAME);
+  ExpectMessageBox(first, kNotice, u"确定修改设备名称吗？", IDNO);
+  EXPECT_EQ(app.Setting(u"Device", u"DeviceName"), u"<none>");
+  EXPECT_EQ(app.Setting(u"IP", u"Restart"), u"0");
+  EXPECT_TRUE(first.Running());
+}
+
+TEST(Window, PortAndDeviceNameChangesRelaunch) {
+  const uint16_t oldPort = FreePort(), newPort = FreePort();
+  ASSERT_NE(oldPort, newPort);
+  TestApp app(PortConfig(oldPort));
+  KavenorProcess first = KavenorProcess::Start(app.Exe());
+  HWND dialog = first.Dialog();
+  WaitUntil([&] { return Serves(oldPort); }, "the service");
+
+  // No: nothing written, nothing relaunched.
+  testing::SetControlText(dialog, IDC_PORT, Utf8ToUtf16(std::to_string(newPort)));
+  testing::Click(dialog, IDC_SET_PORT);
+  ExpectMessageBox(first, kNotice, u"确定修改端口号吗？修改后请手动修改测试网页端口号。", IDNO);
+  EXPECT_EQ(app.Setting(u"IP", u"port"), Utf8ToUtf16(std::to_string(oldPort)));
+  EXPECT_EQ(app.Setting(u"IP", u"Restart"), u"0");
+  EXPECT_TRUE(first.Running());
+
+  testing::SetControlText(dialog, IDC_PORT, u" " + Utf8ToUtf16(std::to_string(newPort)) + u" ");
+  testing::Click(dialog, IDC_SET_PORT);
+  ExpectMessageBox(first, kNotice, u"确定修改端口号吗？修改后请手动修改测试网页端口号。", IDYES);
+  EXPECT_EQ(first.WaitForExit(), 0u);
+  KavenorProcess second = KavenorProcess::FindAnotherThan(first.id());
+  WaitUntil([&] { return Serves(newPort); }, "the service on the new port");
+  EXPECT_EQ(app.Setting(u"IP", u"port"), Utf8ToUtf16(std::to_string(newPort)));
+  EXPECT_EQ(app.Setting(u"IP", u"Restart"), u"0");
+  EXPECT_EQ(testing::ControlText(second.Dialog(), IDC_PORT), Utf8ToUtf16(std::to_string(newPort)));
+
+  // The relaunched instance holds the single-instance name: a normal start is refused again.
+  KavenorProcess third = KavenorProcess::Start(app.Exe());
+  ExpectMessageBox(third, u"Kavenor", u"只能启动一个程序", IDOK);
+  EXPECT_EQ(third.WaitForExit(), 0u);
+
+  // A device-name change relaunches on the same port, which the old instance holds until it ends.
+  HWND secondDialog = second.Dialog();
+  testing::SetControlText(secondDialog, IDC_DEVICE_NAME, u"窗口2");
+  testing::Click(secondDialog, IDC_SET_DEVICE_NAME);
+  ExpectMessageBox(second, kNotice, u"确定修改设备名称吗？", IDYES);
+  EXPECT_EQ(second.WaitForExit(), 0u);
+  KavenorProcess fourth = KavenorProcess::FindAnotherThan(second.id());
+  WaitUntil([&] { return Serves(newPort); }, "the service after the name change");
+  EXPECT_EQ(Command(newPort, "3").rfind("ORV5U|窗口2|", 0), 0u);
+  EXPECT_EQ(app.Setting(u"IP", u"Restart"), u"0");
+  EXPECT_TRUE(fourth.Running());
+}
+
+TEST(Window, AFailedRelaunchKeepsThisInstance) {
+  const uint16_t port = FreePort();
+  TestApp app(PortConfig(port));
+  KavenorProcess program = KavenorProcess::Start(app.Exe());
+  HWND dialog = program.Dialog();
+  WaitUntil([&] { return Serves(port); }, "the service");
+  // The program's file is gone from where it was started: it cannot be started again.
+  ASSERT_TRUE(MoveFileW(reinterpret_cast<const wchar_t*>(app.Exe().c_str()),
+                        reinterpret_cast<const wchar_t*>((app.Exe() + u".moved").c_str())));
+  testing::SetControlText(dialog, IDC_PORT, Utf8ToUtf16(std::to_string(FreePort())));
+  testing::Click(dialog, IDC_SET_PORT);
+  ExpectMessageBox(program, kNotice, u"确定修改端口号吗？修改后请手动修改测试网页端口号。", IDYES);
+  ExpectMessageBox(program, kNotice, u"程序重新启动失败，新设置将在下次启动时生效", IDOK);
+  EXPECT_TRUE(program.Running());
+  EXPECT_TRUE(Serves(port));
+  EXPECT_EQ(app.Setting(u"IP", u"Restart"), u"0");
+}
+
+TEST(Window, APortTakenByAnotherProgramIsLogged) {
+  asio::io_context io;
+  asio::ip::tcp::acceptor holder(io);
+  holder.open(asio::ip::tcp::v4());
+  // Exclusive, so that no other socket may share the port whatever options it sets.
+  holder.set_option(asio::detail::socket_option::boolean<SOL_SOCKET, SO_EXCLUSIVEADDRUSE>(true));
+  holder.bind(asio::ip::tcp::endpoint(asio::ip::address_v4::any(), 0));
+  holder.listen();
+  const uint16_t port = holder.local_endpoint().port();
+  TestApp app(PortConfig(port));
+  KavenorProcess program = KavenorProcess::Start(app.Exe());
+  HWND dialog = program.Dialog();
+  const std::u16string line = u"服务未能启动：端口" + Utf8ToUtf16(std::to_string(port)) + u"已被占用或无法使用";
+  WaitUntil([&] { return LogHasLine(dialog, line); }, "the failure in the status log");
+  EXPECT_TRUE(program.Running());
+}
+
+}  // namespace
+}  // namespace kavenor
