@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
-# Configures and builds one target into build/<target>:  build.sh linux|win64|win32
+# Configures and builds one target into build/<target>:  build.sh linux|win64|win32 [cmake target...]
+# (every cmake target when none is named)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 target=${1:-linux}
+shift || true
 case "$target" in
   linux) toolchain=() ;;
   win64) toolchain=(-DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-x86_64-w64-mingw32.cmake") ;;
@@ -16,4 +18,6 @@ if [ ! -f "$dir/build.ninja" ]; then
     { cat "$dir.configure.log"; exit 1; }
 fi
 # Ninja prints only what fails; a successful build stays quiet.
-cmake --build "$dir" -- --quiet
+targets=()
+[ $# -gt 0 ] && targets=(--target "$@")
+cmake --build "$dir" "${targets[@]}" -- --quiet

@@ -4,6 +4,8 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/setup.sh" run
-"$root/scripts/build.sh" linux
+echo "run: building the Linux program and its app folder (the first build takes a minute or two)"
+"$root/scripts/build.sh" linux app
+echo "run: starting build/linux/app/kavenor; it says where it serves. Stop it with Ctrl+C."
 cd "$root/build/linux/app"
 exec ./kavenor "$@"

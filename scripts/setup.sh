@@ -9,7 +9,8 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 
 run_packages=(cmake ninja-build g++ make libwebsocketpp-dev libboost-dev libboost-system-dev googletest libgtest-dev)
 test_packages=(mingw-w64 g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine wine64 xvfb locales
-  python3 python3-websockets python3-pytest chromium clang libclang-rt-14-dev)
+  python3 python3-websockets python3-pytest chromium clang libclang-rt-14-dev
+  fonts-wqy-microhei)
 
 wanted=("${run_packages[@]}")
 [ "$profile" = test ] && wanted+=("${test_packages[@]}")

@@ -125,8 +125,11 @@ def write_atomically(path, text):
 class App:
     """One run of the program in a scratch app folder under `base`."""
 
-    def __init__(self, target, base, model=0, port=None, scenarios=None, config=None, folder_name="app"):
+    def __init__(self, target, base, model=0, port=None, scenarios=None, config=None, folder_name="app",
+                 normal_start=False):
         self.target = target
+        # Programs run side by side here: all but a normal start skip the single-instance check.
+        self.normal_start = normal_start
         self.base = Path(base)
         self.dir = self.base / folder_name
         self.port = free_port() if port is None else port
@@ -146,7 +149,8 @@ class App:
 
     def write_config(self, text=None):
         if text is None:
-            text = f"[IP]\nport={self.port}\n[Device]\nID={self.model}\n"
+            restart = 0 if self.normal_start else 1
+            text = f"[IP]\nport={self.port}\nRestart={restart}\n[Device]\nID={self.model}\n"
         if self.target.wine:
             text = text.replace("\r\n", "\n").replace("\n", "\r\n")
         (self.dir / "Config.ini").write_bytes(text.encode("utf-8"))
@@ -228,7 +232,27 @@ class App:
                 time.sleep(0.05)
         raise AssertionError(f"nothing listens on port {port}\n{self.describe()}")
 
+    def pids(self):
+        """Linux: every running process of this folder's program, the relaunched ones included."""
+        exe = str(self.dir / self.target.program)
+        found = []
+        for entry in Path("/proc").iterdir():
+            if entry.name.isdigit():
+                try:
+                    if os.readlink(entry / "exe") == exe:
+                        found.append(int(entry.name))
+                except OSError:
+                    pass
+        return found
+
     def stop(self):
+        if not self.target.wine:
+            for pid in self.pids():
+                if self.proc is None or pid != self.proc.pid:
+                    try:
+                        os.kill(pid, signal.SIGKILL)
+                    except OSError:
+                        pass
         if not self.alive():
             return
         if self.target.wine:

@@ -76,13 +76,16 @@ def _blocker(port):
 
 
 def test_port_that_cannot_be_bound_ends_the_service_not_the_program(launch):
-    app = launch(model=0, start=False)
+    # A normal start: a relaunched one would first wait for its predecessor to let go of the port.
+    app = launch(model=0, start=False, normal_start=True)
     blocker = _blocker(app.port)
     try:
         app.start(wait_listening=False)
-        # The endpoint's error log names the failed listen.
+        # The endpoint's error log names the failed listen; the status log tells the operator.
         app.wait_for_output(lambda out, err: "listen" in err.lower(), app.target.start_timeout,
                             "a line about the failed listen on standard error")
+        app.wait_for_output(lambda out, err: f"服务未能启动：端口{app.port}已被占用或无法使用" in app.status_lines(),
+                            app.target.start_timeout, "the failure as a status-log line")
         time.sleep(1.0)
         assert app.alive(), f"the program ended with the service\n{app.describe()}"
     finally:
