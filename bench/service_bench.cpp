@@ -31,6 +31,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -43,6 +44,7 @@
 #include "service/command_dispatch.h"
 #include "service/service_endpoint.h"
 #include "service/web_socket_server.h"
+#include "service/web_socket_test_client.h"
 
 extern char** environ;
 
@@ -112,8 +114,8 @@ void Times(const char* name, const Figure& f) {
 
 // ---- the client
 
-// A WebSocket client over plain Asio sockets, run on the calling thread. Its frames are masked with
-// a fixed key (nothing here needs the mask to be secret).
+// A WebSocket client over plain Asio sockets, run on the calling thread: the tests' frames and
+// handshake, and round trips of its own, all connections at once.
 class Client {
  public:
   explicit Client(uint16_t port) : port_(port) {}
@@ -151,7 +153,7 @@ class Client {
     std::vector<double> out;
     out.reserve(active * rounds);
     failure_.clear();
-    frame_ = ClientFrame(command);
+    frame_ = testing::MaskedFrame(command);
     expected_ = &expected;
     times_ = &out;
     for (size_t i = 0; i < active; ++i) {
@@ -167,7 +169,7 @@ class Client {
 
   // Sends one message and waits for nothing.
   void SendOnly(const std::string& payload) {
-    asio::write(connections_.at(0)->socket, asio::buffer(ClientFrame(payload)));
+    asio::write(connections_.at(0)->socket, asio::buffer(testing::MaskedFrame(payload)));
   }
 
   void CloseAll() {
@@ -188,28 +190,12 @@ class Client {
     Clock::time_point sent;
   };
 
-  static std::string ClientFrame(const std::string& payload) {
-    static const uint8_t kMask[4] = {0x37, 0xfa, 0x21, 0x3d};
-    if (payload.size() > 125) throw std::logic_error("the bench sends short messages only");
-    std::string f;
-    f += static_cast<char>(0x81);  // FIN, text
-    f += static_cast<char>(0x80 | payload.size());
-    f.append(reinterpret_cast<const char*>(kMask), 4);
-    for (size_t i = 0; i < payload.size(); ++i) f += static_cast<char>(payload[i] ^ kMask[i % 4]);
-    return f;
-  }
-
-  void Handshake(Connection& c) {
-    const std::string request = "GET / HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port_) +
-                                "\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
-                                "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n\r\n";
-    asio::write(c.socket, asio::buffer(request));
-    asio::streambuf response;
-    const size_t header = asio::read_until(c.socket, response, "\r\n\r\n");
-    std::string text(asio::buffers_begin(response.data()), asio::buffers_begin(response.data()) + header);
-    if (text.compare(0, 12, "HTTP/1.1 101") != 0)
-      throw std::runtime_error("handshake refused: " + text.substr(0, text.find('\r')));
-    if (response.size() > header) throw std::runtime_error("bytes after the handshake response");
+  static void Handshake(Connection& c) {
+    std::string after;
+    const std::string head = testing::OpeningHandshake(c.socket, after);
+    if (head.compare(0, 12, "HTTP/1.1 101") != 0)
+      throw std::runtime_error("handshake refused: " + head.substr(0, head.find('\r')));
+    if (!after.empty()) throw std::runtime_error("bytes after the handshake response");
   }
 
   void Fail(const std::string& what) {
@@ -237,18 +223,13 @@ class Client {
   // One whole unmasked text frame from the server, or a wait for more bytes.
   void OnBytes(Connection& c) {
     const uint8_t* b = c.in.data();
-    if (c.used < 2) return Read(c);
-    if (b[0] != 0x81) return Fail("not a final text frame: first byte " + std::to_string(b[0]));
-    if (b[1] & 0x80) return Fail("a masked frame from the server");
-    size_t header = 2, length = b[1] & 0x7f;
-    if (length == 126) {
-      if (c.used < 4) return Read(c);
-      header = 4;
-      length = (size_t{b[2]} << 8) | b[3];
-    } else if (length == 127) {
-      return Fail("a reply too long for the bench");
-    }
-    if (header + length > c.in.size()) return Fail("a reply too long for the bench");
+    const std::optional<testing::FrameHeader> h =
+        testing::ParseFrameHeader(std::string_view(reinterpret_cast<const char*>(b), c.used));
+    if (!h) return Read(c);
+    if (!h->fin || h->opcode != 1) return Fail("not a final text frame: first byte " + std::to_string(b[0]));
+    if (h->masked) return Fail("a masked frame from the server");
+    if (h->payload > c.in.size() - h->size) return Fail("a reply too long for the bench");
+    const size_t header = h->size, length = static_cast<size_t>(h->payload);
     if (c.used < header + length) return Read(c);
     if (c.used != header + length) return Fail("more than one frame for one command");
 
@@ -286,8 +267,9 @@ uint16_t FreePort() {
   return acceptor.local_endpoint().port();
 }
 
+// Several copies run side by side: none makes the single-instance check.
 void WriteConfig(const std::u16string& path, uint16_t port) {
-  testing::WriteFileBytes(path, "[IP]\nport=" + std::to_string(port) + "\n[Device]\nID=1\n");
+  testing::WriteFileBytes(path, "[IP]\nport=" + std::to_string(port) + "\nRestart=1\n[Device]\nID=1\n");
 }
 
 // The memory-card request answers at once, from port 1.
@@ -343,7 +325,7 @@ class InProcessService {
     WriteConfig(app_.configPath(), port_);
     SetQuickReader(app_);
     drivers_ = app_.MakeDrivers();
-    server_ = std::make_unique<CWebSocketServer>(*drivers_, app_.moduleDir());
+    server_ = std::make_unique<CWebSocketServer>(*drivers_, app_.configPath(), app_.moduleDir());
     thread_ = std::thread([this] {
       server_->Run(nullptr);
       ended_ = true;
