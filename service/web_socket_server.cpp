@@ -14,6 +14,7 @@
 #include "common/text.h"
 #include "service/command_dispatch.h"
 #include "service/http_page.h"
+#include "service/listen_options.h"
 #include "service/service_endpoint.h"
 #include "service/standard_output.h"
 
@@ -109,15 +110,23 @@ websocketpp::lib::error_code TryListen(ServiceEndpoint& endpoint, uint16_t port)
     acceptor->set_option(websocketpp::lib::asio::ip::v6_only(false), ec);
     if (ec) return std::make_error_code(std::errc::address_family_not_supported);
     dualStack = true;
+    ClaimPortAlone(acceptor);
     return websocketpp::lib::error_code();
   });
   websocketpp::lib::error_code ec;
   endpoint.listen(Tcp::endpoint(Tcp::v6(), port), ec);
-  endpoint.set_tcp_pre_bind_handler(nullptr);
-  if (!ec || dualStack) return ec;
+  if (!ec || dualStack) {
+    endpoint.set_tcp_pre_bind_handler(nullptr);
+    return ec;
+  }
   std::cout << "No dual-stack socket (" << ec.message() << "); listening on IPv4" << std::endl;
+  endpoint.set_tcp_pre_bind_handler([](ServiceEndpoint::acceptor_ptr acceptor) {
+    ClaimPortAlone(acceptor);
+    return websocketpp::lib::error_code();
+  });
   ec.clear();
   endpoint.listen(Tcp::endpoint(Tcp::v4(), port), ec);
+  endpoint.set_tcp_pre_bind_handler(nullptr);
   return ec;
 }
 
@@ -166,7 +175,7 @@ int CWebSocketServer::Run(WindowHandle window) {
     ServiceEndpoint endpoint;
     ConfigureLogs(endpoint);
     endpoint.init_asio();
-    endpoint.set_reuse_addr(true);
+    endpoint.set_reuse_addr(kListenWithAddressReuse);
 
     ReaderDrivers& drivers = drivers_;
     const std::u16string& pageDir = pageDir_;
