@@ -66,28 +66,31 @@ class Canvas:
         # RGBA canvases store opaque paint; transparent pixels stay all zero.
         return bytes(colour) + (b"\xff" if self.channels == 4 else b"")
 
-    def fill_span(self, y, x0, x1, colour):
-        """Fills pixels whose centres lie in [x0, x1) on row y."""
+    def _span(self, y, x0, x1):
+        """The clipped pixel range [start, end) whose centres lie in [x0, x1) on row y, or None."""
         cx0, cy0, cx1, cy1 = self.clip
         if not cy0 <= y < cy1:
-            return
+            return None
         start = max(cx0, math.ceil(x0 - 0.5))
         end = min(cx1, math.ceil(x1 - 0.5))
-        if start >= end:
+        return (start, end) if start < end else None
+
+    def fill_span(self, y, x0, x1, colour):
+        """Fills pixels whose centres lie in [x0, x1) on row y."""
+        span = self._span(y, x0, x1)
+        if not span:
             return
+        start, end = span
         row = y * self.width
         self.pixels[(row + start) * self.channels:(row + end) * self.channels] = (
             self._colour(colour) * (end - start))
 
     def blend_span(self, y, x0, x1, colour, alpha):
         """Mixes colour into an RGB row at the given opacity, one translate per channel."""
-        cx0, cy0, cx1, cy1 = self.clip
-        if not cy0 <= y < cy1:
+        span = self._span(y, x0, x1)
+        if not span:
             return
-        start = max(cx0, math.ceil(x0 - 0.5))
-        end = min(cx1, math.ceil(x1 - 0.5))
-        if start >= end:
-            return
+        start, end = span
         row = y * self.width
         for channel in range(3):
             table = bytes(round(v * (1 - alpha) + colour[channel] * alpha) for v in range(256))
