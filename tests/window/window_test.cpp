@@ -13,6 +13,7 @@
 #include "common/text.h"
 #include "service/web_socket_test_client.h"
 #include "shell/resource.h"
+#include "version.h"
 #include "tests/window/window_driver.h"
 
 namespace kavenor {
@@ -118,6 +119,31 @@ class WineDrawsFrames : public ::testing::Environment {
   }
 };
 const auto* const kWineDrawsFrames = ::testing::AddGlobalTestEnvironment(new WineDrawsFrames);
+
+// The version resource as Explorer's properties page reads it.
+TEST(Window, VersionResource) {
+  TestApp app("");
+  const std::u16string path = app.Exe();
+  const auto* exe = reinterpret_cast<const wchar_t*>(path.c_str());
+  DWORD ignored = 0;
+  std::vector<BYTE> info(GetFileVersionInfoSizeW(exe, &ignored));
+  ASSERT_FALSE(info.empty());
+  ASSERT_TRUE(GetFileVersionInfoW(exe, 0, static_cast<DWORD>(info.size()), info.data()));
+  auto value = [&](const wchar_t* name) {
+    void* text = nullptr;
+    UINT length = 0;
+    std::wstring path = std::wstring(L"\\StringFileInfo\\080404b0\\") + name;
+    if (!VerQueryValueW(info.data(), path.c_str(), &text, &length)) return std::string("<none>");
+    return Utf16ToUtf8(reinterpret_cast<const char16_t*>(text));
+  };
+  EXPECT_EQ(value(L"FileVersion"), KAVENOR_VERSION_TEXT);
+  EXPECT_EQ(value(L"ProductVersion"), KAVENOR_VERSION_TEXT);
+  EXPECT_EQ(value(L"FileDescription"), "Kavenor 读卡服务");
+  VS_FIXEDFILEINFO* fixed = nullptr;
+  UINT length = 0;
+  ASSERT_TRUE(VerQueryValueW(info.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
+  EXPECT_EQ(fixed->dwFileVersionMS, static_cast<DWORD>(KAVENOR_VERSION_MAJOR << 16 | KAVENOR_VERSION_MINOR));
+}
 
 TEST(Window, FirstStartShowsDefaultsHidesAndKeepsOpenOnEnterAndEscape) {
   TestApp app(std::nullopt);
