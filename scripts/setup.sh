@@ -2,18 +2,23 @@
 # Installs what the build needs, from Debian's packages (and npm for the browser tests). Quiet and
 # quick when everything is there already.
 #   setup.sh run   what the Linux build and the demo run need
-#   setup.sh test  everything: the cross compilers, Wine, the browser, the fuzzer's runtime
+#   setup.sh dist  what the Windows downloads need: the cross compilers, NSIS, the signing tool
+#   setup.sh test  everything: the above, Wine, the browser, the fuzzer's runtime
 set -euo pipefail
 profile=${1:-test}
 root=$(cd "$(dirname "$0")/.." && pwd)
 
 run_packages=(cmake ninja-build g++ make libwebsocketpp-dev libboost-dev libboost-system-dev googletest libgtest-dev)
-test_packages=(mingw-w64 g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine wine64 xvfb locales
-  python3 python3-websockets python3-pytest chromium clang libclang-rt-14-dev
-  fonts-wqy-microhei)
+dist_packages=(mingw-w64 g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix python3 nsis osslsigncode)
+test_packages=(wine wine64 xvfb locales python3-websockets python3-pytest chromium clang libclang-rt-14-dev
+  fonts-wqy-microhei openssl)
 
-wanted=("${run_packages[@]}")
-[ "$profile" = test ] && wanted+=("${test_packages[@]}")
+case "$profile" in
+  run) wanted=("${run_packages[@]}") ;;
+  dist) wanted=("${run_packages[@]}" "${dist_packages[@]}") ;;
+  test) wanted=("${run_packages[@]}" "${dist_packages[@]}" "${test_packages[@]}") ;;
+  *) echo "setup.sh: unknown profile $profile (run, dist, test)" >&2; exit 2 ;;
+esac
 
 missing=()
 for p in "${wanted[@]}"; do
