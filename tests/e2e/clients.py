@@ -213,6 +213,15 @@ def http_get(port, path="/", host="127.0.0.1", timeout=10.0, method="GET"):
         conn.close()
 
 
+def listening(port, host="127.0.0.1"):
+    """Whether a connection to the port is taken."""
+    try:
+        with socket.create_connection((host, port), timeout=1.0):
+            return True
+    except OSError:
+        return False
+
+
 def connection_refused(port, host="127.0.0.1", timeout=2.0):
     try:
         with socket.create_connection((host, port), timeout=timeout):

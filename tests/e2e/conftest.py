@@ -8,14 +8,10 @@ Under Wine the prefix is KAVENOR_WINEPREFIX (default build/win64/wineprefix)."""
 
 import os
 import re
-import select
-import shutil
-import subprocess
-import time
 
 import pytest
 
-from kavenor_app import App, Target
+from kavenor_app import App, Target, start_xvfb
 
 
 def pytest_addoption(parser):
@@ -30,39 +26,13 @@ def target(request):
     if why:
         pytest.skip(why)
     if t.wine:
-        display = _start_xvfb(t)
+        display = start_xvfb(t.env)
         yield t
         if display:
             display.kill()
             display.wait(timeout=10)
     else:
         yield t
-
-
-def _start_xvfb(t):
-    """A display for the program's window under Wine, when none is given and Xvfb is there."""
-    if os.environ.get("DISPLAY") or not shutil.which("Xvfb"):
-        return None
-    read, write = os.pipe()
-    proc = subprocess.Popen(["Xvfb", "-displayfd", str(write), "-nolisten", "tcp", "-screen", "0", "1024x768x24"],
-                            pass_fds=(write,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    os.close(write)
-    number = b""
-    deadline = time.monotonic() + 20
-    while not number.endswith(b"\n") and time.monotonic() < deadline:
-        if not select.select([read], [], [], max(0.0, deadline - time.monotonic()))[0]:
-            break
-        chunk = os.read(read, 16)
-        if not chunk:
-            break
-        number += chunk
-    os.close(read)
-    if not number.strip().isdigit():
-        proc.kill()
-        proc.wait(timeout=10)
-        return None
-    t.env["DISPLAY"] = ":" + number.strip().decode()
-    return proc
 
 
 class Launcher:

@@ -7,6 +7,7 @@ standard error go to files beside the folder, and the process is ended by its id
 
 import os
 import re
+import select
 import shutil
 import signal
 import socket
@@ -69,6 +70,33 @@ class Target:
         if self.wine:
             return [str(ROOT / "scripts" / "wine-run"), str(exe)]
         return [str(exe)]
+
+
+def start_xvfb(env):
+    """A display for the program's window under Wine, when `env` names none and Xvfb is there: the
+    Xvfb process (to be ended by the caller), or None."""
+    if env.get("DISPLAY") or not shutil.which("Xvfb"):
+        return None
+    read, write = os.pipe()
+    proc = subprocess.Popen(["Xvfb", "-displayfd", str(write), "-nolisten", "tcp", "-screen", "0", "1024x768x24"],
+                            pass_fds=(write,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    os.close(write)
+    number = b""
+    deadline = time.monotonic() + 20
+    while not number.endswith(b"\n") and time.monotonic() < deadline:
+        if not select.select([read], [], [], max(0.0, deadline - time.monotonic()))[0]:
+            break
+        chunk = os.read(read, 16)
+        if not chunk:
+            break
+        number += chunk
+    os.close(read)
+    if not number.strip().isdigit():
+        proc.kill()
+        proc.wait(timeout=10)
+        return None
+    env["DISPLAY"] = ":" + number.strip().decode()
+    return proc
 
 
 def free_port():

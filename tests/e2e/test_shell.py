@@ -5,14 +5,13 @@ import configparser
 import os
 import re
 import signal
-import socket
 import subprocess
 import threading
 import time
 
 import pytest
 
-from clients import WsClient
+from clients import WsClient, listening
 from kavenor_app import free_port
 
 STATUS_STAMP = re.compile(r"\d{4}-\d\d-\d\d \d\d:\d\d:\d\d (读卡成功|卡认证失败|读卡失败|设备无法连接)")
@@ -51,14 +50,6 @@ def relaunch(app, old_pid):
     return app.pids()[0]
 
 
-def serves(port):
-    try:
-        with socket.create_connection(("127.0.0.1", port), timeout=1.0):
-            return True
-    except OSError:
-        return False
-
-
 def test_second_start_refused_until_a_relaunch_takes_the_name_over(launch):
     app = launch(model=0, normal_start=True)
     linux_only(app)
@@ -68,7 +59,7 @@ def test_second_start_refused_until_a_relaunch_takes_the_name_over(launch):
 
     # Same port: the new instance listens once the old one has let go of it.
     new_pid = relaunch(app, app.proc.pid)
-    wait_until(lambda: serves(app.port), 30, "the relaunched instance to serve")
+    wait_until(lambda: listening(app.port), 30, "the relaunched instance to serve")
     with WsClient(app.url()) as c:
         assert c.request("3").startswith("ORV5U|大厅1|")
     assert settings(app)["IP"]["Restart"] == "0"
@@ -79,7 +70,7 @@ def test_second_start_refused_until_a_relaunch_takes_the_name_over(launch):
     text = (app.dir / "Config.ini").read_text(encoding="utf-8").replace(f"port={app.port}", f"port={new_port}")
     (app.dir / "Config.ini").write_text(text, encoding="utf-8")
     relaunch(app, new_pid)
-    wait_until(lambda: serves(new_port), 30, "the service on the new port")
+    wait_until(lambda: listening(new_port), 30, "the service on the new port")
     assert second_start(app) == (0, "只能启动一个程序\n")
     assert app.stdout().count(f"Kavenor serves on port {new_port}") == 1
 
