@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The whole test suite: installs what is missing, builds the three targets, runs every test natively
-# and the Windows test binaries under Wine (code page 936), then prints one count per target.
+# and the Windows test binaries under Wine (code page 936), makes the downloads and tries them under
+# Wine, then prints one count per target.
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -87,6 +88,20 @@ if [ -n "${built[win64]:-}" ]; then
   run_e2e win64
   WINEPREFIX="$KAVENOR_WINEPREFIX" wineserver -k 2>/dev/null || true
   unset KAVENOR_WINEPREFIX
+fi
+
+# What an operator downloads, made as scripts/dist.sh makes it (into build/dist), then unpacked,
+# installed, upgraded and uninstalled under Wine.
+if [ -n "${built[win64]:-}" ] && [ -n "${built[win32]:-}" ]; then
+  note "downloads"
+  reports="$root/build/dist-reports"
+  rm -rf "$reports"; mkdir -p "$reports"
+  if "$root/scripts/dist.sh"; then
+    $py -m pytest -q -p no:cacheprovider tests/dist --junitxml="$reports/dist.xml" || status=1
+    summary+=("$($py scripts/count_results.py dist "$reports")")
+  else
+    status=1; summary+=("dist: 0 passed, 1 failed, 0 skipped (scripts/dist.sh failed)")
+  fi
 fi
 
 stop_display
