@@ -28,6 +28,11 @@ inline constexpr IntSetting kModelSetting{u"Device", u"ID", 0};
 // The free-text device name that ORV5U replies carry.
 inline constexpr TextSetting kDeviceNameSetting{u"Device", u"DeviceName", u"大厅1"};
 
+// Where the service listens: "loopback" (127.0.0.1 and ::1 only) or "any" (every interface).
+inline constexpr TextSetting kBindSetting{u"IP", u"Bind", u"any"};
+// The web origins whose pages may open a WebSocket, separated by commas or blanks; empty: any.
+inline constexpr TextSetting kAllowedOriginsSetting{u"Security", u"AllowedOrigins", u""};
+
 inline constexpr char16_t kSettingsFileName[] = u"Config.ini";
 
 }  // namespace kavenor

@@ -2,16 +2,19 @@
 
 #include <exception>
 #include <iostream>
+#include <memory>
 #include <optional>
 #include <system_error>
 #include <thread>
 #include <utility>
+#include <vector>
 
 #include "common/device_model.h"
 #include "common/exe_dir.h"
 #include "common/line_output.h"
 #include "common/settings.h"
 #include "common/text.h"
+#include "service/access_rules.h"
 #include "service/command_dispatch.h"
 #include "service/http_page.h"
 #include "service/listen_options.h"
@@ -37,15 +40,52 @@ std::string ErrorText(std::exception_ptr error) {
   }
 }
 
-void OnMessage(ReaderDrivers& drivers, ServiceEndpoint* endpoint, connection_hdl hdl,
+// The service's endpoints: one per listening address, all run by one thread on the I/O service
+// of the first, which owns it (and so is destroyed last).
+class Endpoints {
+ public:
+  Endpoints() = default;
+  Endpoints(const Endpoints&) = delete;
+  Endpoints& operator=(const Endpoints&) = delete;
+  ~Endpoints() {
+    while (!all_.empty()) all_.pop_back();
+  }
+
+  ServiceEndpoint& Add() {
+    all_.push_back(std::make_unique<ServiceEndpoint>());
+    ServiceEndpoint& endpoint = *all_.back();
+    if (all_.size() == 1)
+      endpoint.init_asio();
+    else
+      endpoint.init_asio(&all_.front()->get_io_service());
+    return endpoint;
+  }
+
+  const std::vector<std::unique_ptr<ServiceEndpoint>>& all() const { return all_; }
+  ServiceEndpoint& first() { return *all_.front(); }
+
+  // False when none was listening.
+  bool StopListening() {
+    bool stopped = false;
+    for (const auto& endpoint : all_) {
+      websocketpp::lib::error_code ec;
+      endpoint->stop_listening(ec);
+      stopped = stopped || !ec;
+    }
+    return stopped;
+  }
+
+ private:
+  std::vector<std::unique_ptr<ServiceEndpoint>> all_;
+};
+
+void OnMessage(ReaderDrivers& drivers, Endpoints& endpoints, ServiceEndpoint* endpoint, connection_hdl hdl,
                ServiceEndpoint::message_ptr msg) {
   const std::string& payload = msg->get_payload();
   std::cout << "on_message called with hdl: " << hdl.lock().get() << " and message: " << payload << std::endl;
 
   if (payload == kStopListening) {
-    websocketpp::lib::error_code ec;
-    endpoint->stop_listening(ec);
-    if (ec) std::cout << "stop-listening ignored: the service is not listening" << std::endl;
+    if (!endpoints.StopListening()) std::cout << "stop-listening ignored: the service is not listening" << std::endl;
     return;
   }
 
@@ -87,8 +127,18 @@ void OnFail(ServiceEndpoint* endpoint, connection_hdl hdl) {
 
 void OnClose(connection_hdl) { std::cout << "Close handler" << std::endl; }
 
-// Every connection is accepted, whatever its origin, path or sub-protocols; none is selected.
-bool OnValidate(ServiceEndpoint*, connection_hdl) { return true; }
+// A connection is accepted whatever its path or sub-protocols (none is selected), and whatever its
+// origin unless the settings list the origins allowed: then a page of another origin is refused
+// with 403 before it can send a command.
+bool OnValidate(const AccessRules& rules, uint16_t port, ServiceEndpoint* endpoint, connection_hdl hdl) {
+  ServiceEndpoint::connection_ptr con = endpoint->get_con_from_hdl(hdl);
+  const std::string& origin = con->get_origin();
+  if (rules.AllowsOrigin(origin, port)) return true;
+  std::cout << "Refused a WebSocket connection from origin " << origin << ": not in [Security] AllowedOrigins"
+            << std::endl;
+  con->set_status(websocketpp::http::status_code::forbidden);
+  return false;
+}
 
 void ConfigureLogs(ServiceEndpoint& endpoint) {
   endpoint.get_alog().set_ostream(&std::cout);
@@ -100,10 +150,23 @@ void ConfigureLogs(ServiceEndpoint& endpoint) {
   endpoint.set_error_channels(websocketpp::log::elevel::all);
 }
 
+// Listens on one address. `opened` tells whether the socket could be opened at all (it cannot for
+// an address family the machine lacks): the library reports every failure alike.
+void ListenOn(ServiceEndpoint& endpoint, const Tcp::endpoint& address, websocketpp::lib::error_code& ec,
+              bool* opened = nullptr) {
+  endpoint.set_tcp_pre_bind_handler([opened](ServiceEndpoint::acceptor_ptr acceptor) {
+    if (opened) *opened = true;
+    ClaimPortAlone(acceptor);
+    return websocketpp::lib::error_code();
+  });
+  endpoint.listen(address, ec);
+  endpoint.set_tcp_pre_bind_handler(nullptr);
+}
+
 // Listens on :: with IPV6_V6ONLY off, so that IPv4 clients are served too. Where no such socket
 // can be opened (IPv6 switched off), listens on IPv4 instead. Any other failure (the port is
 // taken, say) is returned.
-websocketpp::lib::error_code TryListen(ServiceEndpoint& endpoint, uint16_t port) {
+websocketpp::lib::error_code ListenOnEveryInterface(ServiceEndpoint& endpoint, uint16_t port) {
   bool dualStack = false;
   endpoint.set_tcp_pre_bind_handler([&dualStack](ServiceEndpoint::acceptor_ptr acceptor) {
     websocketpp::lib::asio::error_code ec;
@@ -120,21 +183,37 @@ websocketpp::lib::error_code TryListen(ServiceEndpoint& endpoint, uint16_t port)
     return ec;
   }
   std::cout << "No dual-stack socket (" << ec.message() << "); listening on IPv4" << std::endl;
-  endpoint.set_tcp_pre_bind_handler([](ServiceEndpoint::acceptor_ptr acceptor) {
-    ClaimPortAlone(acceptor);
-    return websocketpp::lib::error_code();
-  });
   ec.clear();
-  endpoint.listen(Tcp::endpoint(Tcp::v4(), port), ec);
-  endpoint.set_tcp_pre_bind_handler(nullptr);
+  ListenOn(endpoint, Tcp::endpoint(Tcp::v4(), port), ec);
   return ec;
+}
+
+// 127.0.0.1 on the first endpoint and ::1 on the second; a machine without IPv6 has only the first.
+websocketpp::lib::error_code ListenOnLoopback(Endpoints& endpoints, uint16_t port) {
+  websocketpp::lib::error_code ec;
+  ListenOn(*endpoints.all()[0], Tcp::endpoint(websocketpp::lib::asio::ip::address_v4::loopback(), port), ec);
+  if (ec) return ec;
+  bool opened = false;
+  ListenOn(*endpoints.all()[1], Tcp::endpoint(websocketpp::lib::asio::ip::address_v6::loopback(), port), ec,
+           &opened);
+  if (ec && !opened) {
+    std::cout << "No IPv6 socket; listening on 127.0.0.1 only" << std::endl;
+    ec.clear();
+  }
+  if (ec) endpoints.StopListening();
+  return ec;
+}
+
+websocketpp::lib::error_code TryListen(Endpoints& endpoints, BindScope scope, uint16_t port) {
+  if (scope == BindScope::kLoopbackOnly) return ListenOnLoopback(endpoints, port);
+  return ListenOnEveryInterface(endpoints.first(), port);
 }
 
 // The instance this one replaces may still hold the port for a moment: once it has gone, the
 // port is tried again. A failure is reported to the program, then raised.
-void Listen(ServiceEndpoint& endpoint, uint16_t port, const ServiceHooks& hooks) {
-  websocketpp::lib::error_code ec = TryListen(endpoint, port);
-  if (ec && hooks.awaitPredecessor && hooks.awaitPredecessor()) ec = TryListen(endpoint, port);
+void Listen(Endpoints& endpoints, BindScope scope, uint16_t port, const ServiceHooks& hooks) {
+  websocketpp::lib::error_code ec = TryListen(endpoints, scope, port);
+  if (ec && hooks.awaitPredecessor && hooks.awaitPredecessor()) ec = TryListen(endpoints, scope, port);
   if (!ec) {
     if (hooks.listening) hooks.listening(port);
     return;
@@ -171,26 +250,37 @@ int CWebSocketServer::Run(WindowHandle window) {
   SetDeviceModel(ReadSetting(kModelSetting, settingsPath_));
   drivers_.SetStatusWindow(window);
 
+  const AccessRules rules = ReadAccessRules(settingsPath_);
+  for (const std::string& notice : rules.notices) std::cout << notice << std::endl;
+  const uint16_t port = static_cast<uint16_t>(static_cast<uint32_t>(port_) & 0xFFFFu);
+
   try {
-    ServiceEndpoint endpoint;
-    ConfigureLogs(endpoint);
-    endpoint.init_asio();
-    endpoint.set_reuse_addr(kListenWithAddressReuse);
+    Endpoints endpoints;
+    const int listeners = rules.bind == BindScope::kLoopbackOnly ? 2 : 1;
+    for (int i = 0; i < listeners; ++i) {
+      ServiceEndpoint& endpoint = endpoints.Add();
+      ConfigureLogs(endpoint);
+      endpoint.set_reuse_addr(kListenWithAddressReuse);
 
-    ReaderDrivers& drivers = drivers_;
-    const std::u16string& pageDir = pageDir_;
-    ServiceEndpoint* self = &endpoint;
-    endpoint.set_message_handler([&drivers, self](connection_hdl hdl, ServiceEndpoint::message_ptr msg) {
-      OnMessage(drivers, self, std::move(hdl), std::move(msg));
-    });
-    endpoint.set_http_handler([&pageDir, self](connection_hdl hdl) { OnHttp(pageDir, self, std::move(hdl)); });
-    endpoint.set_fail_handler([self](connection_hdl hdl) { OnFail(self, std::move(hdl)); });
-    endpoint.set_close_handler(&OnClose);
-    endpoint.set_validate_handler([self](connection_hdl hdl) { return OnValidate(self, std::move(hdl)); });
+      ReaderDrivers& drivers = drivers_;
+      const std::u16string& pageDir = pageDir_;
+      ServiceEndpoint* self = &endpoint;
+      Endpoints* all = &endpoints;
+      endpoint.set_message_handler([&drivers, all, self](connection_hdl hdl, ServiceEndpoint::message_ptr msg) {
+        OnMessage(drivers, *all, self, std::move(hdl), std::move(msg));
+      });
+      endpoint.set_http_handler([&pageDir, self](connection_hdl hdl) { OnHttp(pageDir, self, std::move(hdl)); });
+      endpoint.set_fail_handler([self](connection_hdl hdl) { OnFail(self, std::move(hdl)); });
+      endpoint.set_close_handler(&OnClose);
+      endpoint.set_validate_handler([&rules, port, self](connection_hdl hdl) {
+        return OnValidate(rules, port, self, std::move(hdl));
+      });
+    }
 
-    Listen(endpoint, static_cast<uint16_t>(static_cast<uint32_t>(port_) & 0xFFFFu), hooks_);
-    endpoint.start_accept();
-    RunLoop(endpoint);
+    Listen(endpoints, rules.bind, port, hooks_);
+    for (const auto& endpoint : endpoints.all())
+      if (endpoint->is_listening()) endpoint->start_accept();
+    RunLoop(endpoints.first());
   } catch (const websocketpp::exception& e) {
     std::cout << e.what() << std::endl;
   } catch (const std::exception& e) {

@@ -109,14 +109,18 @@ class RawClient:
         self.buffer = b""
 
     def handshake(self, path="/", headers=()):
+        status, head = self.try_handshake(path, headers)
+        assert status == 101, f"handshake refused: {head!r}"
+        return head
+
+    def try_handshake(self, path="/", headers=()):
+        """The opening handshake: (HTTP status, response head)."""
         key = base64.b64encode(os.urandom(16)).decode()
         lines = [f"GET {path} HTTP/1.1", "Host: 127.0.0.1", "Upgrade: websocket", "Connection: Upgrade",
                  f"Sec-WebSocket-Key: {key}", "Sec-WebSocket-Version: 13", *headers]
         self.sock.sendall(("\r\n".join(lines) + "\r\n\r\n").encode())
         head = self.read_until(b"\r\n\r\n")
-        status = head.split(b"\r\n", 1)[0]
-        assert b" 101 " in status, f"handshake refused: {head!r}"
-        return head
+        return int(head.split(b" ", 2)[1]), head
 
     def send(self, data):
         self.sock.sendall(data)
@@ -201,12 +205,12 @@ class RawClient:
         self.close()
 
 
-def http_get(port, path="/", host="127.0.0.1", timeout=10.0, method="GET"):
+def http_get(port, path="/", host="127.0.0.1", timeout=10.0, method="GET", headers=None):
     """(status, headers, body) of one plain HTTP request (a POST carries a small form)."""
     conn = http.client.HTTPConnection(host, port, timeout=timeout)
     try:
         body = b"name=value" if method == "POST" else None
-        conn.request(method, path, body=body, headers={"User-Agent": "kavenor-e2e"})
+        conn.request(method, path, body=body, headers={"User-Agent": "kavenor-e2e", **(headers or {})})
         response = conn.getresponse()
         return response.status, dict(response.getheaders()), response.read()
     finally:

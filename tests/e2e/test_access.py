@@ -1,0 +1,114 @@
+"""Who may connect: the web origins of [Security] AllowedOrigins and the addresses of [IP] Bind.
+Traffic goes to loopback addresses only."""
+
+import socket
+from pathlib import Path
+
+import pytest
+
+from clients import RawClient, WsClient, http_get
+from kavenor_app import free_port, ipv6_loopback_works
+
+LISTED = "https://counter.example.cn, http://10.1.2.3:8080  null"
+
+
+def config(port, origins=None, bind=None):
+    text = f"[IP]\nport={port}\nRestart=1\n"
+    if bind is not None:
+        text += f"Bind={bind}\n"
+    if origins is not None:
+        text += f"[Security]\nAllowedOrigins={origins}\n"
+    return text
+
+
+def start(launch, **keys):
+    port = free_port()
+    return launch(port=port, config=config(port, **keys))
+
+
+def handshake_status(app, origin):
+    headers = [] if origin is None else [f"Origin: {origin.format(port=app.port)}"]
+    with RawClient(app.port) as raw:
+        return raw.try_handshake(headers=headers)[0]
+
+
+@pytest.fixture(scope="module")
+def guarded(module_launch):
+    return start(module_launch, origins=LISTED)
+
+
+@pytest.mark.parametrize("origin, status", [
+    ("https://counter.example.cn", 101),
+    ("HTTPS://Counter.Example.CN:443", 101),
+    ("http://10.1.2.3:8080", 101),
+    ("null", 101),
+    (None, 101),                          # not a browser
+    ("http://127.0.0.1:{port}", 101),     # the service's own pages
+    ("http://localhost:{port}", 101),
+    ("http://[::1]:{port}", 101),
+    ("https://evil.example.com", 403),
+    ("https://counter.example.cn.evil.example.com", 403),
+    ("http://10.1.2.3:8081", 403),
+    ("http://127.0.0.1:1", 403),
+    ("not an origin", 403),
+])
+def test_only_listed_origins_and_the_own_pages_may_open_a_websocket(guarded, origin, status):
+    assert handshake_status(guarded, origin) == status
+    if status == 403:
+        line = f"Refused a WebSocket connection from origin {origin}"
+        guarded.wait_for_output(lambda out, _: line in out, what=line)
+
+
+def test_a_listed_origin_is_served_and_a_refused_one_changes_nothing(guarded):
+    with WsClient(guarded.url(), origin="https://counter.example.cn") as client:
+        assert client.request("3").startswith("ORV5U|")
+    # The test page itself is plain HTTP, served to anyone.
+    assert http_get(guarded.port, headers={"Origin": "https://evil.example.com"})[0] == 200
+
+
+def test_a_page_opened_from_a_file_only_when_null_is_listed(launch):
+    app = start(launch, origins="https://counter.example.cn")
+    assert handshake_status(app, "null") == 403
+    assert handshake_status(app, "https://counter.example.cn") == 101
+
+
+def listening_addresses(port):
+    """The local addresses of the sockets that listen on `port`, from /proc/net (the whole machine)."""
+    found = set()
+    for table, family in (("tcp", socket.AF_INET), ("tcp6", socket.AF_INET6)):
+        path = Path("/proc/net") / table
+        if not path.exists():
+            continue
+        for line in path.read_text().splitlines()[1:]:
+            fields = line.split()
+            address, hex_port = fields[1].split(":")
+            if int(hex_port, 16) != port or fields[3] != "0A":  # 0A: LISTEN
+                continue
+            raw = bytes.fromhex(address)
+            # Each 32-bit word is in the host's (little-endian) order.
+            raw = b"".join(raw[i:i + 4][::-1] for i in range(0, len(raw), 4))
+            found.add(socket.inet_ntop(family, raw))
+    return found
+
+
+def test_bind_loopback_listens_on_the_two_loopback_addresses_only(launch):
+    app = start(launch, bind="loopback")
+    expected = {"127.0.0.1", "::1"} if ipv6_loopback_works() else {"127.0.0.1"}
+    assert listening_addresses(app.port) == expected
+    for host in sorted(expected):
+        assert http_get(app.port, host=host)[0] == 200
+        with WsClient(app.url(host)) as client:
+            assert client.request("3").startswith("ORV5U|")
+    # Both listeners stop on one request.
+    with WsClient(app.url()) as client:
+        client.send("stop-listening")
+        app.wait_for_output(lambda out, _: "stop-listening" in out, what="the command's log line")
+        assert client.request("3").startswith("ORV5U|"), "an open connection is still served"
+    assert listening_addresses(app.port) == set()
+
+
+def test_bind_any_or_nothing_listens_on_every_interface(launch):
+    for keys in ({"bind": "any"}, {}):
+        app = start(launch, **keys)
+        assert listening_addresses(app.port) in ({"::"}, {"0.0.0.0"})
+        app.stop()
