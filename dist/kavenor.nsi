@@ -8,9 +8,11 @@
 ; Silent set-up of many counters:
 ;   Kavenor-1.0.0-win64-setup.exe /S /PORT=7415 /MODEL=ORV5U /DEVICENAME=大厅2 /AUTOSTART=1
 ; PORT, MODEL (0 to 3 or the model's name) and DEVICENAME are checked and written into Config.ini as
-; the settings window writes them; AUTOSTART=1 or 0 adds or removes the start at login. A value with
-; blanks is quoted: "/DEVICENAME=大厅 2". A bad value ends the installer with exit code 2 before it
-; changes anything.
+; the settings window writes them; AUTOSTART=1 or 0 adds or removes the start at login; LOCALONLY=1
+; or 0 lets only this computer connect ([IP] Bind=loopback) or any (a new installation is local
+; only unless told otherwise); ALLOWEDORIGINS lists the web origins whose pages may connect
+; ([Security] AllowedOrigins; empty: any). A value with blanks is quoted: "/DEVICENAME=大厅 2". A bad
+; value ends the installer with exit code 2 before it changes anything.
 
 !if "${ARCH}" == "win64"
   ; The default stub is a 32-bit program; the 64-bit one also runs where 32-bit programs cannot.
@@ -80,6 +82,8 @@ Var Port          ; the checked option values; empty when not given
 Var Model
 Var DeviceName
 Var DeviceNameGiven
+Var AllowedOrigins
+Var AllowedOriginsGiven
 Var WasRunning    ; "1" when the installer ended a running copy of the program
 
 ; --- the command line ------------------------------------------------------------------------------
@@ -346,9 +350,23 @@ Section /o "开机自动启动" SecAutostart
   WriteRegStr HKCU "${RUN_KEY}" "${PRODUCT}" '"$INSTDIR\Kavenor.exe"'
 SectionEnd
 
+Section "仅允许本机访问" SecLocalOnly
+  WriteINIStr "$INSTDIR\Config.ini" "IP" "Bind" "loopback"
+SectionEnd
+
 Section "-finish"
   ${IfNot} ${SectionIsSelected} ${SecAutostart}
     DeleteRegValue HKCU "${RUN_KEY}" "${PRODUCT}"
+  ${EndIf}
+  ${IfNot} ${SectionIsSelected} ${SecLocalOnly}
+    DeleteINIStr "$INSTDIR\Config.ini" "IP" "Bind"
+  ${EndIf}
+  ${If} $AllowedOriginsGiven == "1"
+    ${If} $AllowedOrigins == ""
+      DeleteINIStr "$INSTDIR\Config.ini" "Security" "AllowedOrigins"
+    ${Else}
+      WriteINIStr "$INSTDIR\Config.ini" "Security" "AllowedOrigins" $AllowedOrigins
+    ${EndIf}
   ${EndIf}
   ; A silent upgrade puts the counter back as it found it; interactively the finish page offers it.
   ${If} ${Silent}
@@ -402,6 +420,31 @@ Function .onInit
       !insertmacro SelectSection ${SecAutostart}
     ${EndIf}
   ${EndIf}
+
+  ; Only this computer may connect: as the option says, else as the installation stands; a new
+  ; installation starts local only.
+  !insertmacro FindOption "/LOCALONLY="
+  ${If} $OptionFound == "1"
+    ${If} $OptionValue == "1"
+      !insertmacro SelectSection ${SecLocalOnly}
+    ${ElseIf} $OptionValue == "0"
+      !insertmacro UnselectSection ${SecLocalOnly}
+    ${Else}
+      !insertmacro RefuseOption "/LOCALONLY= 应为 1 或 0（/LOCALONLY=$OptionValue）"
+    ${EndIf}
+  ${ElseIf} ${FileExists} "$INSTDIR\Kavenor.exe"
+    ReadINIStr $0 "$INSTDIR\Config.ini" "IP" "Bind"
+    ${If} $0 == "loopback"
+      !insertmacro SelectSection ${SecLocalOnly}
+    ${Else}
+      !insertmacro UnselectSection ${SecLocalOnly}
+    ${EndIf}
+  ${EndIf}
+
+  ; A list of URLs: ${GetOptions} would cut it at the first "/".
+  !insertmacro FindOption "/ALLOWEDORIGINS="
+  StrCpy $AllowedOriginsGiven $OptionFound
+  StrCpy $AllowedOrigins $OptionValue
 FunctionEnd
 
 ; --- uninstalling ----------------------------------------------------------------------------------

@@ -6,11 +6,12 @@ import shutil
 
 import pytest
 
-from clients import WsClient, http_get, listening
+from clients import RawClient, WsClient, http_get, listening
 from kavenor_app import free_port
 from windows import RUN_KEY, UNINSTALL_KEY, wait_until
 
 DEVICE_NAME = "大厅 2/窗口"   # a blank and a "/", which ${GetOptions} would cut off
+ORIGINS = "https://counter.example.cn,http://10.1.2.3:8080"
 SHIPPED = ("Kavenor.exe", "03_idcard.html", "NFC_idcard.html", "idcardM1.html", "说明.txt", "uninstall.exe",
            "demo/kadrel.dll", "ORV5A/放入kadrel.dll.txt", "ORV5U/放入kadrel.dll.txt", "ORV5ULN/放入kadrel.dll.txt")
 
@@ -26,9 +27,18 @@ def port():
     return free_port()
 
 
-def read_config(windows):
+def read_config(windows, folder=None):
+    """Config.ini as {section: {key: value}}, in the order of the file."""
     # WritePrivateProfileString writes a new file in the code page, as the program's own writes do.
-    return (windows.install_dir / "Config.ini").read_bytes().decode("gbk")
+    text = ((folder or windows.install_dir) / "Config.ini").read_bytes().decode("gbk")
+    sections = {}
+    for line in text.splitlines():
+        if line.startswith("["):
+            section = sections.setdefault(line.strip("[]"), {})
+        elif "=" in line:
+            key, value = line.split("=", 1)
+            section[key] = value
+    return sections
 
 
 def put_demo_reader(windows, *folders):
@@ -39,7 +49,7 @@ def put_demo_reader(windows, *folders):
 @pytest.mark.parametrize("option", [
     "/PORT=0", "/PORT=65536", "/PORT=74a5", "/PORT=007415", "/PORT=",
     "/MODEL=4", "/MODEL=ORV6", "/MODEL=",
-    "/DEVICENAME=大厅|1", "/AUTOSTART=yes",
+    "/DEVICENAME=大厅|1", "/AUTOSTART=yes", "/LOCALONLY=2",
 ])
 def test_a_bad_option_ends_the_installer_before_it_changes_anything(windows, setup_exe, option):
     code, _ = windows.run(setup_exe, "/S", option)
@@ -50,14 +60,16 @@ def test_a_bad_option_ends_the_installer_before_it_changes_anything(windows, set
 
 def test_silent_installation_with_every_option(windows, setup_exe, port):
     code, _ = windows.run(setup_exe, "/S", f"/PORT= {port}", "/MODEL=orv5u", f"/DEVICENAME={DEVICE_NAME}",
-                          "/AUTOSTART=1")
+                          "/AUTOSTART=1", "/LOCALONLY=1", f"/ALLOWEDORIGINS={ORIGINS}")
     assert code == 0
     for name in SHIPPED:
         assert (windows.install_dir / name).is_file(), name
     assert not (windows.install_dir / "ORV5U" / "kadrel.dll").exists(), "no reader library of ours"
-    config = read_config(windows).replace("\r\n", "\n")
-    assert f"[IP]\nport={port}\n" in config
-    assert f"[Device]\nID=0\nDeviceName={DEVICE_NAME}\n" in config
+    assert read_config(windows) == {
+        "IP": {"port": str(port), "Bind": "loopback"},
+        "Device": {"ID": "0", "DeviceName": DEVICE_NAME},
+        "Security": {"AllowedOrigins": ORIGINS},
+    }
 
     program = f'"{windows.path(windows.install_dir / "Kavenor.exe")}"'
     assert windows.reg_value(RUN_KEY, "Kavenor").lower() == program.lower()
@@ -72,9 +84,11 @@ def test_the_installed_program_serves_on_the_port_given(windows, port):
     try:
         status, _, page = http_get(port)
         assert status == 200 and page == (windows.install_dir / "03_idcard.html").read_bytes()
-        with WsClient(f"ws://127.0.0.1:{port}") as client:
+        with WsClient(f"ws://127.0.0.1:{port}", origin="https://counter.example.cn") as client:
             # The model and the device name as the settings window would have set them.
             assert client.request("3").startswith(f"ORV5U|{DEVICE_NAME}|身份证|")
+        with RawClient(port) as raw:
+            assert raw.try_handshake(headers=["Origin: https://evil.example.com"])[0] == 403
     finally:
         program.stop()
 
@@ -124,9 +138,16 @@ def test_silent_uninstallation_removes_the_program_its_shortcut_and_its_run_entr
     assert wait_until(lambda: not listening(port)), "the program was closed"
 
 
-@pytest.mark.parametrize("option, model", [("0", 0), ("1", 1), ("ORV5A(FT232)", 2), ("orv5u-ln", 3)])
-def test_each_model_by_number_or_name(windows, setup_exe, tmp_path, option, model):
+@pytest.mark.parametrize("options, config", [
+    (["/MODEL=0"], {"Device": {"ID": "0"}, "IP": {"Bind": "loopback"}}),
+    (["/MODEL=1"], {"Device": {"ID": "1"}, "IP": {"Bind": "loopback"}}),
+    (["/MODEL=ORV5A(FT232)", "/LOCALONLY=0"], {"Device": {"ID": "2"}}),
+    (["/MODEL=orv5u-ln", "/ALLOWEDORIGINS="], {"Device": {"ID": "3"}, "IP": {"Bind": "loopback"}}),
+    (["/DEVICENAME=", "/LOCALONLY=0"], {"Device": {"DeviceName": ""}}),
+])
+def test_a_new_installation_writes_what_its_options_say_and_is_local_only(windows, setup_exe, tmp_path, options,
+                                                                           config):
     folder = tmp_path / "Kavenor"
-    code, _ = windows.run(setup_exe, "/S", f"/MODEL={option}", f"/D={windows.path(folder)}")
+    code, _ = windows.run(setup_exe, "/S", *options, f"/D={windows.path(folder)}")
     assert code == 0
-    assert (folder / "Config.ini").read_bytes().decode("gbk").replace("\r\n", "\n") == f"[Device]\nID={model}\n"
+    assert read_config(windows, folder) == config
