@@ -38,12 +38,15 @@ std::optional<std::u16string> ReadIdCardFor(int32_t model, bool noJudge, ReaderD
 }
 
 // Repeats the read until it yields a record or the time-out has passed; the test comes before each
-// attempt, so a time-out of 0 makes none and an attempt begun before the deadline is finished.
-std::u16string WaitingRead(const std::string& message, ReaderDrivers& d) {
+// attempt, so a time-out of 0 makes none and an attempt begun before the deadline is finished. A
+// client that has gone ends it (nullopt): the reader and every other client are free again.
+std::optional<std::u16string> WaitingRead(const std::string& message, ReaderDrivers& d,
+                                          const std::function<bool()>& clientGone) {
   const int32_t timeoutMs = CommandTimeoutMs(message);
   std::u16string last;
   const uint64_t start = TickCountMs();
   while (TickCountMs() - start < static_cast<uint64_t>(timeoutMs)) {
+    if (clientGone && clientGone()) return std::nullopt;
     if (std::optional<std::u16string> result = ReadIdCardFor(CurrentDeviceModel(), false, d))
       last = std::move(*result);
     if (last.size() > kShortestRecord) return last;
@@ -91,10 +94,11 @@ std::u16string BankCardNumber(int32_t model, ReaderDrivers& d) {
 
 }  // namespace
 
-std::optional<std::u16string> HandleCommand(const std::string& payload, ReaderDrivers& drivers) {
+std::optional<std::u16string> HandleCommand(const std::string& payload, ReaderDrivers& drivers,
+                                            const std::function<bool()>& clientGone) {
   const uint32_t code = CommandCode(payload);
   if (code < 2 || code > 9) return std::nullopt;
-  if (code == 2) return WaitingRead(payload, drivers);
+  if (code == 2) return WaitingRead(payload, drivers, clientGone);
 
   const int32_t model = CurrentDeviceModel();
   switch (code) {

@@ -9,6 +9,8 @@
 #include <websocketpp/server.hpp>
 #include <websocketpp/version.hpp>
 
+#include "service/message_budget.h"
+
 // The frame reader below replaces one member of the library's hybi13 processor; it is written
 // against this release and must be looked at again on any other.
 static_assert(websocketpp::major_version == 0 && websocketpp::minor_version == 8 &&
@@ -23,6 +25,8 @@ constexpr size_t kMaxMessageReservation = 64 * 1024;
 
 // websocketpp's allocating message manager, but the size a frame header claims is only a hint:
 // the reservation it makes is capped at kMaxMessageReservation.
+class BudgetedMessage;
+
 template <typename Message>
 class BoundedMessageManager : public websocketpp::lib::enable_shared_from_this<BoundedMessageManager<Message>> {
  public:
@@ -32,16 +36,47 @@ class BoundedMessageManager : public websocketpp::lib::enable_shared_from_this<B
   typedef typename Message::ptr message_ptr;
 
   message_ptr get_message() {
-    return message_ptr(websocketpp::lib::make_shared<Message>(type::shared_from_this()));
+    return message_ptr(websocketpp::lib::make_shared<BudgetedMessage>(type::shared_from_this()));
   }
 
   message_ptr get_message(websocketpp::frame::opcode::value op, size_t size) {
-    return message_ptr(websocketpp::lib::make_shared<Message>(type::shared_from_this(), op,
-                                                              std::min(size, kMaxMessageReservation)));
+    return message_ptr(websocketpp::lib::make_shared<BudgetedMessage>(type::shared_from_this(), op,
+                                                                      std::min(size, kMaxMessageReservation)));
   }
 
   // Messages are freed, never pooled.
   bool recycle(Message*) { return false; }
+};
+
+// A message whose payload, while it is still arriving, counts against the MessageBudget. Every
+// message the manager above makes is one.
+class BudgetedMessage : public websocketpp::message_buffer::message<BoundedMessageManager> {
+ public:
+  using websocketpp::message_buffer::message<BoundedMessageManager>::message;
+  BudgetedMessage(const BudgetedMessage&) = delete;
+  BudgetedMessage& operator=(const BudgetedMessage&) = delete;
+  // A connection closed half-way through a message gives its bytes back here.
+  ~BudgetedMessage() { MessageBudget::Give(charged_); }
+
+  // Counts `bytes` more of payload; false when the budget has no room for them.
+  bool Charge(size_t bytes) {
+    if (!MessageBudget::Take(bytes)) return false;
+    charged_ += bytes;
+    return true;
+  }
+  // The message is complete: it no longer counts.
+  void Settle() {
+    MessageBudget::Give(charged_);
+    charged_ = 0;
+  }
+  // The message is refused: its bytes go back now, not when its connection has finished closing.
+  void Drop() {
+    std::string().swap(get_raw_payload());
+    Settle();
+  }
+
+ private:
+  size_t charged_ = 0;
 };
 
 // The library's debug configuration over Asio without TLS, with what this service changes: no

@@ -17,7 +17,9 @@
 #include "service/access_rules.h"
 #include "service/command_dispatch.h"
 #include "service/http_page.h"
+#include "service/large_blocks.h"
 #include "service/listen_options.h"
+#include "service/peer_watch.h"
 #include "service/service_endpoint.h"
 #include "service/standard_output.h"
 
@@ -92,7 +94,15 @@ void OnMessage(ReaderDrivers& drivers, Endpoints& endpoints, ServiceEndpoint* en
   try {
     std::string reply;
     try {
-      std::optional<std::u16string> text = HandleCommand(payload, drivers);
+      // A waiting read holds this thread, so the connection's own handlers cannot tell that its
+      // client has gone: its socket is asked directly.
+      ServiceEndpoint::connection_ptr con = endpoint->get_con_from_hdl(hdl);
+      std::optional<std::u16string> text =
+          HandleCommand(payload, drivers, [&con] {
+            if (!PeerGone(con->get_raw_socket())) return false;
+            std::cout << "The waiting read ends: its client has gone" << std::endl;
+            return true;
+          });
       if (!text) return;
       reply = Utf16ToUtf8(*text);
     } catch (...) {
@@ -250,6 +260,7 @@ int CWebSocketServer::Run(WindowHandle window) {
   SetDeviceModel(ReadSetting(kModelSetting, settingsPath_));
   drivers_.SetStatusWindow(window);
 
+  ReturnLargeBlocksToTheSystem();
   const AccessRules rules = ReadAccessRules(settingsPath_);
   for (const std::string& notice : rules.notices) std::cout << notice << std::endl;
   const uint16_t port = static_cast<uint16_t>(static_cast<uint32_t>(port_) & 0xFFFFu);
