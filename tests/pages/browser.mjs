@@ -16,6 +16,7 @@ export async function launchBrowser() {
     viewport: { width: 1180, height: 900 }, locale: 'zh-CN',
   });
   return {
+    context,   // for permissions and routes across pages
     async newPage() {
       const page = await context.newPage();
       page.setDefaultTimeout(8000);   // every wait here is for a local service: fail fast

@@ -1,0 +1,989 @@
+/*
+ * Kavenor client: reads identity cards, memory cards and bank cards through the Kavenor service
+ * running on this computer, from a web page or from Node.
+ *
+ *   <script src="kavenor-client.js"></script>          defines the global Kavenor
+ *   const { KavenorClient } = require('./kavenor-client.js')
+ *   import { KavenorClient } from './kavenor-client.js'  (Node, bundlers)
+ *   import './kavenor-client.js'                         (browser module: defines globalThis.Kavenor)
+ *
+ *   const client = new Kavenor.KavenorClient();
+ *   const card = await client.readCard();              // card.name, card.idNumber, card.photo ...
+ *
+ * No dependencies; plain ES2017 so that it can also be pasted into a page.
+ */
+(function (root, factory) {
+  'use strict';
+  var api = factory(root);
+  if (typeof module === 'object' && module && typeof exports === 'object' && exports) {
+    // One assignment per name: Node's ESM loader finds named exports of CommonJS files this way.
+    exports.KavenorClient = api.KavenorClient;
+    exports.KavenorError = api.KavenorError;
+    exports.ERROR_CODES = api.ERROR_CODES;
+    exports.CONNECTION_FAILURE_REASONS = api.CONNECTION_FAILURE_REASONS;
+    exports.CERTIFICATE_KINDS = api.CERTIFICATE_KINDS;
+    exports.READER_MODELS = api.READER_MODELS;
+    exports.commands = api.commands;
+    exports.parseReply = api.parseReply;
+    exports.parseCardReply = api.parseCardReply;
+    exports.parseMemoryCardReply = api.parseMemoryCardReply;
+    exports.parseBankCardReply = api.parseBankCardReply;
+    exports.parseSecurityModuleReply = api.parseSecurityModuleReply;
+    exports.errorForReply = api.errorForReply;
+    exports.imageMimeType = api.imageMimeType;
+    exports.defaultServiceUrl = api.defaultServiceUrl;
+    exports.diagnoseConnectionFailure = api.diagnoseConnectionFailure;
+    exports.DEFAULT_PORT = api.DEFAULT_PORT;
+    exports.VERSION = api.VERSION;
+  } else {
+    root.Kavenor = api;
+  }
+})(typeof globalThis !== 'undefined' ? globalThis : this, function (root) {
+  'use strict';
+
+  var VERSION = '1.0.0';
+  var DEFAULT_PORT = 7415;
+  var DEFAULT_TIMEOUT_MS = 10000;
+  // Long enough for the user to answer the browser's local-network prompt.
+  var DEFAULT_CONNECT_TIMEOUT_MS = 30000;
+  // The service keeps the waiting time as a signed 32-bit count.
+  var MAX_WAIT_MS = 2147483647;
+
+  // ---- errors ----
+
+  // code: [service text or null, Chinese meaning, English meaning]
+  var ERRORS = {
+    NO_READER: ['连接设备失败',
+      '读卡器没有连接上：请检查读卡器的 USB 线是否插好（可拔下再插上），并确认设置窗口里选的设备型号与所接读卡器一致。',
+      'The reader is not connected: check its USB cable (unplug it and plug it in again) and that the reader model chosen in the settings window matches the reader.'],
+    CARD_AUTH_FAILED: ['卡认证失败',
+      '读卡区没有卡，或卡片无法识别：请把证件平放在读卡区中央，再读一次。',
+      'No card on the reader, or the card was not recognised: lay the card flat in the middle of the reader and read again.'],
+    READ_FAILED: ['读卡失败',
+      '证件内容没有读出来：读卡时证件可能移动了，请放稳后再读一次。',
+      'The card content could not be read: the card may have moved during the read; hold it still and read again.'],
+    WAIT_EXPIRED: ['读卡失败',
+      '在等待时间内没有读到证件：请把证件放到读卡区后重试，或把等待时间设长一些。',
+      'No card was read within the waiting time: place the card on the reader and try again, or wait longer.'],
+    NOT_SUPPORTED: ['设备无此功能',
+      '当前设置的设备型号不支持这项操作：请在设置窗口里确认设备型号。',
+      'The reader model set in the service does not offer this operation: check the reader model in the settings window.'],
+    NO_SAM: ['设备无法获取安全模块号',
+      '当前设置的设备型号不能查询安全模块号（只有 ORV5U 和 ORV5U-LN 可以）。',
+      'The reader model set in the service cannot report a security-module number (only ORV5U and ORV5U-LN can).'],
+    BAD_PARAMETERS: ['输入参数有误',
+      '命令缺少必需的参数（密钥 Key 或写入数据 WriteBuf）。',
+      'The command lacks a parameter the service requires (the key Key or the data WriteBuf).'],
+    M1_AUTH_FAILED: ['M1卡认证失败',
+      '没有找到 M1 卡：请把 M1 卡放到读卡区后重试。',
+      'No memory card (M1) found: place it on the reader and try again.'],
+    M1_READ_FAILED: ['读M1卡失败',
+      '读块失败：卡片不在读卡区、密钥不对，或这一块不允许读。',
+      'The block could not be read: the card is not on the reader, the key is wrong, or the block may not be read.'],
+    M1_WRITE_FAILED: ['写M1卡失败',
+      '写块失败：卡片不在读卡区、密钥不对，或这一块不允许写。',
+      'The block could not be written: the card is not on the reader, the key is wrong, or the block may not be written.'],
+    BANK_READ_FAILED: ['读金融卡失败',
+      '没有读到银行卡号：请把银行卡（芯片卡）放到读卡区后重试。',
+      'No bank-card number was read: place the bank card (chip card) on the reader and try again.'],
+    SAM_FAILED: ['获取安全模块号失败',
+      '读卡器返回的安全模块号格式不对：请拔插读卡器后重试，仍不行请联系设备供应商。',
+      'The reader returned its security-module number in an unexpected form: unplug and replug the reader and try again; if that does not help, contact the device supplier.'],
+    EMPTY_REPLY: ['',
+      '服务返回了空回复：当前设置的设备型号不提供这项读取，请在设置窗口里检查设备型号。',
+      'The service sent an empty reply: the reader model set in the service does not offer this read; check the reader model in the settings window.'],
+    CERT_TYPE_UNAVAILABLE: ['ORV_GetCertTypeU函数找不到',
+      '证件已读到，但读卡器的 SDK 没有提供证件类型函数（ORV_GetCertTypeU），无法取出证件内容：请换用完整的读卡器 SDK。',
+      'The card was read, but the reader SDK lacks the certificate-type function (ORV_GetCertTypeU), so its content cannot be had: install the complete reader SDK.'],
+    UNEXPECTED_REPLY: [null,
+      '回复不是这条命令应有的格式。',
+      'The reply does not have the form this command answers with.'],
+    TIMEOUT: [null,
+      '等待回复超时。读卡服务一次只执行一条命令（所有网页共用），可能另一个网页的等待读卡正占着它。连接已断开，下一条命令会重新连接。',
+      'No reply in time. The service runs one command at a time for all pages, so another page\'s waiting read may be holding it. The connection was dropped; the next call connects again.'],
+    CONNECTION_FAILED: [null, '无法连接读卡服务。', 'Could not connect to the card-reader service.'],
+    CONNECTION_CLOSED: [null,
+      '等待回复时连接断开了，这条命令的结果不明。',
+      'The connection closed before the reply arrived; the outcome of the command is unknown.'],
+    INVALID_PARAMETER: [null, '参数有误，命令没有发送。', 'Invalid parameter; the command was not sent.'],
+  };
+
+  // Meanings that depend on the command: an empty reply to the security-module query.
+  var SAM_EMPTY = ['没有取得安全模块号：读卡器没有返回安全模块记录，请拔插读卡器后重试。',
+    'No security-module number: the reader returned no security-module record; unplug and replug the reader and try again.'];
+
+  var ERROR_CODES = {};
+  Object.keys(ERRORS).forEach(function (code) {
+    ERROR_CODES[code] = { code: code, serviceText: ERRORS[code][0], zh: ERRORS[code][1], en: ERRORS[code][2] };
+  });
+  Object.freeze(ERROR_CODES);
+
+  var CODE_BY_TEXT = {};
+  Object.keys(ERRORS).forEach(function (code) {
+    var text = ERRORS[code][0];
+    if (text && code !== 'WAIT_EXPIRED') CODE_BY_TEXT[text] = code;
+  });
+
+  class KavenorError extends Error {
+    // details: { meaning: {zh, en}, reply, command, reason, parameter, card, cause }
+    constructor(code, details) {
+      details = details || {};
+      var meaning = details.meaning || { zh: ERRORS[code][1], en: ERRORS[code][2] };
+      super(meaning.en);
+      this.name = 'KavenorError';
+      this.code = code;
+      this.meaning = meaning;
+      this.reply = details.reply === undefined ? null : details.reply;
+      this.command = details.command === undefined ? null : details.command;
+      this.reason = details.reason || null;
+      if (details.parameter) this.parameter = details.parameter;
+      if (details.card) this.card = details.card;
+      if (details.cause) this.cause = details.cause;
+    }
+  }
+
+  function invalidParameter(parameter, en, zh) {
+    return new KavenorError('INVALID_PARAMETER', { parameter: parameter, meaning: { en: en, zh: zh } });
+  }
+
+  // The error a reply stands for, or null when it is data. command: the text or code sent.
+  function errorForReply(text, command) {
+    var code = commandCode(command);
+    if (typeof text !== 'string') {
+      return new KavenorError('UNEXPECTED_REPLY', { reply: text, command: commandOrNull(command) });
+    }
+    var details = { reply: text, command: commandOrNull(command) };
+    if (text === '') {
+      if (code === '5') {
+        details.meaning = { zh: SAM_EMPTY[0], en: SAM_EMPTY[1] };
+        return new KavenorError('SAM_FAILED', details);
+      }
+      return new KavenorError('EMPTY_REPLY', details);
+    }
+    // The waiting read answers this same text when its time has run out.
+    if (code === '2' && text === ERRORS.WAIT_EXPIRED[0]) return new KavenorError('WAIT_EXPIRED', details);
+    if (Object.prototype.hasOwnProperty.call(CODE_BY_TEXT, text)) return new KavenorError(CODE_BY_TEXT[text], details);
+    return null;
+  }
+
+  function commandCode(command) {
+    if (command === undefined || command === null) return null;
+    var text = String(command);
+    var q = text.indexOf('?');
+    return q < 0 ? text : text.slice(0, q);
+  }
+
+  function commandOrNull(command) {
+    return command === undefined || command === null ? null : String(command);
+  }
+
+  // ---- commands ----
+
+  function checkKey(key) {
+    var hex = bytesOrHex(key, 6);
+    if (hex === null) {
+      throw invalidParameter('key', 'The key must be 12 hexadecimal digits (6 bytes), for example ffffffffffff.',
+        '密钥应当是 12 位十六进制数字（6 字节），例如 ffffffffffff。');
+    }
+    return hex;
+  }
+
+  function checkBlock(block) {
+    var n = typeof block === 'string' && /^\s*\d+\s*$/.test(block) ? Number(block) : block;
+    if (typeof n !== 'number' || !Number.isInteger(n) || n < 0 || n > 255) {
+      throw invalidParameter('block', 'The block number must be an integer from 0 to 255.',
+        '块号应当是 0 到 255 之间的整数。');
+    }
+    return n;
+  }
+
+  function checkData(data) {
+    var hex = bytesOrHex(data, 16);
+    if (hex === null) {
+      throw invalidParameter('data', 'The block data must be 32 hexadecimal digits (16 bytes).',
+        '写入数据应当是 32 位十六进制数字（16 字节）。');
+    }
+    return hex;
+  }
+
+  // A hex text (blanks allowed) or an array of bytes, as lower-case hex of exactly `count` bytes.
+  function bytesOrHex(value, count) {
+    if (typeof value === 'string') {
+      var hex = value.replace(/\s+/g, '');
+      return new RegExp('^[0-9a-fA-F]{' + (count * 2) + '}$').test(hex) ? hex.toLowerCase() : null;
+    }
+    if (value && typeof value === 'object' && typeof value.length === 'number' && value.length === count) {
+      var out = '';
+      for (var i = 0; i < count; i++) {
+        var b = value[i];
+        if (typeof b !== 'number' || !Number.isInteger(b) || b < 0 || b > 255) return null;
+        out += (b < 16 ? '0' : '') + b.toString(16);
+      }
+      return out;
+    }
+    return null;
+  }
+
+  function checkWait(waitMs) {
+    if (typeof waitMs !== 'number' || !Number.isInteger(waitMs) || waitMs < 0 || waitMs > MAX_WAIT_MS) {
+      throw invalidParameter('waitMs', 'The waiting time must be a whole number of milliseconds from 0 to 2147483647.',
+        '等待时间应当是 0 到 2147483647 之间的整毫秒数。');
+    }
+    return waitMs;
+  }
+
+  function checkDuration(value, fallback, parameter) {
+    if (value === undefined || value === null) return fallback;
+    if (typeof value !== 'number' || !(value > 0) || value > MAX_WAIT_MS) {
+      throw invalidParameter(parameter, parameter + ' must be a positive number of milliseconds.',
+        parameter + ' 应当是正的毫秒数。');
+    }
+    return value;
+  }
+
+  // The command texts, checked as the client checks them; each throws INVALID_PARAMETER.
+  var commands = Object.freeze({
+    waitForCard: function (waitMs) { return '2?timeout=' + checkWait(waitMs); },
+    readCard: function () { return '3'; },
+    readCardWithoutCheck: function () { return '4'; },
+    readSecurityModuleNumber: function () { return '5'; },
+    requestMemoryCard: function () { return '6'; },
+    readMemoryBlock: function (key, block) {
+      var k = checkKey(key);
+      return '7?Key=' + k + '|Block=' + checkBlock(block);
+    },
+    writeMemoryBlock: function (key, block, data) {
+      var k = checkKey(key);
+      var b = checkBlock(block);
+      return '8?Key=' + k + '|Block=' + b + '|WriteBuf=' + checkData(data);
+    },
+    readBankCardNumber: function () { return '9'; },
+  });
+
+  // ---- card records ----
+
+  var NO_CERT_TYPE = ERRORS.CERT_TYPE_UNAVAILABLE[0];
+
+  var READER_MODELS = Object.freeze({
+    'ORV5U': { model: 'ORV5U', cardImages: true },
+    'ORV-5A': { model: 'ORV5A', cardImages: false },
+    'ORV-5U-HID': { model: 'ORV5U-LN', cardImages: false },
+  });
+
+  var KIND_BY_LABEL = {
+    '身份证': 'resident',
+    '外国人永久居留身份证（I）': 'I',
+    '外国人永久居住证（I）': 'I',
+    '港澳台居民居住证（J）': 'J',
+    '港澳台居住证（J）': 'J',
+    '新版外国人永久居留身份证（Y）': 'Y',
+  };
+
+  var CERTIFICATE_KINDS = Object.freeze({
+    resident: 'Resident identity card',
+    I: 'Foreigner\'s permanent residence identity card',
+    J: 'Residence permit for residents of Hong Kong, Macao and Taiwan',
+    Y: 'Foreigner\'s permanent residence identity card, new edition',
+  });
+
+  // Field order of a full record; a getter missing from the reader's SDK drops its field.
+  var RECORD_BASE = ['kindLabel', 'name', 'sex', 'nation', 'birthDate', 'address', 'idNumber', 'authority',
+    'validFrom', 'validTo', 'appendedMessage', 'fingerprint', 'issueCount', 'passNumber', 'chineseName',
+    'certVersion', 'nationCode', 'photo'];
+  var RECORD_WITH_IMAGES = RECORD_BASE.concat(['cardFront', 'cardBack']);
+  var IMAGE_FIELDS = ['photo', 'cardFront', 'cardBack'];
+  // Every field of a card object, in the order they are listed.
+  var CARD_FIELDS = ['name', 'sex', 'nation', 'birthDate', 'address', 'idNumber', 'authority', 'validFrom',
+    'validTo', 'appendedMessage', 'fingerprint', 'issueCount', 'passNumber', 'oldCardNumber', 'chineseName',
+    'certVersion', 'nationCode', 'photo', 'cardFront', 'cardBack'];
+
+  // Fields that go missing together, most likely first: an undelivered issue count, a missing date
+  // getter (both dates go), a missing fingerprint getter, an SDK without the card-image getters.
+  var OPTIONAL_GROUPS = [['issueCount'], ['validFrom', 'validTo'], ['fingerprint'], ['cardFront', 'cardBack']];
+
+  // Every layout a record of this field list can have, fewest fields missing first.
+  function layoutsOf(full) {
+    var groups = OPTIONAL_GROUPS.filter(function (g) { return full.indexOf(g[0]) >= 0; });
+    var subsets = [];
+    for (var mask = 0; mask < (1 << groups.length); mask++) subsets.push(mask);
+    subsets.sort(function (a, b) { return bitCount(a) - bitCount(b) || a - b; });
+    return subsets.map(function (mask) {
+      var missing = [];
+      groups.forEach(function (g, i) { if (mask & (1 << i)) missing = missing.concat(g); });
+      return {
+        keys: full.filter(function (key) { return missing.indexOf(key) < 0; }),
+        missing: missing,
+      };
+    });
+  }
+
+  function bitCount(n) {
+    var c = 0;
+    for (; n; n >>= 1) c += n & 1;
+    return c;
+  }
+
+  var LAYOUTS_WITH_IMAGES = layoutsOf(RECORD_WITH_IMAGES);
+  var LAYOUTS_BASE = layoutsOf(RECORD_BASE);
+
+  function isBase64(value) {
+    return value.length % 4 === 0 && /^[A-Za-z0-9+/]+={0,2}$/.test(value);
+  }
+
+  function isImageData(value) {
+    return value.length >= 200 && isBase64(value) && (imageMimeType(value) !== null || value.length > 4096);
+  }
+
+  // The picture type from the first bytes of its Base64 text, or null.
+  function imageMimeType(base64) {
+    if (typeof base64 !== 'string') return null;
+    if (base64.startsWith('Qk')) return 'image/bmp';
+    if (base64.startsWith('/9j/')) return 'image/jpeg';
+    if (base64.startsWith('iVBORw0KGgo')) return 'image/png';
+    if (base64.startsWith('R0lGOD')) return 'image/gif';
+    return null;
+  }
+
+  function dataUrl(base64) {
+    if (!base64) return null;
+    return 'data:' + (imageMimeType(base64) || 'image/bmp') + ';base64,' + base64;
+  }
+
+  // Whether `value` may stand in field `key`.
+  function fieldFits(key, value) {
+    if (key === 'kindLabel') return true;
+    if (key === 'fingerprint') return value === '' || (value.length >= 64 && isBase64(value));
+    if (IMAGE_FIELDS.indexOf(key) >= 0) return value === '' || isImageData(value);
+    if (key === 'issueCount') return /^-?\d*$/.test(value);
+    return !(value.length >= 200 && isBase64(value));
+  }
+
+  function matchLayout(tag, kind, fields) {
+    var candidates = tag === 'ORV5U' ? LAYOUTS_WITH_IMAGES
+      : READER_MODELS[tag] ? LAYOUTS_BASE : LAYOUTS_WITH_IMAGES.concat(LAYOUTS_BASE);
+    for (var c = 0; c < candidates.length; c++) {
+      var keys = candidates[c].keys;
+      if (keys.length !== fields.length) continue;
+      var fits = true;
+      for (var i = 0; i < keys.length && fits; i++) fits = fieldFits(keys[i], fields[i]);
+      // The ORV5U reader keeps the (empty) issue field for kinds other than J and Y.
+      if (fits && tag === 'ORV5U' && (kind === 'resident' || kind === 'I')
+          && candidates[c].missing.indexOf('issueCount') >= 0) fits = false;
+      if (fits) return candidates[c];
+    }
+    return null;
+  }
+
+  function emptyCard(text) {
+    var card = { readerModel: null, deviceName: null, kind: null, kindLabel: null, kindName: null };
+    CARD_FIELDS.forEach(function (key) { card[key] = null; });
+    card.layoutRecognized = false;
+    card.missingFields = [];
+    card.fields = [];
+    card.raw = text;
+    return card;
+  }
+
+  // Splits a card reply into its prefix and record, names the fields and returns the card; throws a
+  // KavenorError for a failure reply or a text that is no card reply.
+  function parseCardReply(text, command) {
+    if (command === undefined) command = '3';
+    var failure = errorForReply(text, command);
+    if (failure) throw failure;
+    var parts = text.split('|');
+    var unexpected = function () {
+      return new KavenorError('UNEXPECTED_REPLY', { reply: text, command: commandOrNull(command) });
+    };
+    if (parts.length < 3) throw unexpected();
+    var tag = parts[0];
+
+    // A record of the text alone: the SDK has no certificate-type getter.
+    if (parts[parts.length - 1] === NO_CERT_TYPE) {
+      var bare = emptyCard(text);
+      bare.readerModel = tag;
+      bare.deviceName = parts.slice(1, parts.length - 1).join('|');
+      bare.fields = [NO_CERT_TYPE];
+      throw new KavenorError('CERT_TYPE_UNAVAILABLE', { reply: text, command: commandOrNull(command), card: bare });
+    }
+
+    // The record opens with its label after the device field, which may itself hold "|" (and even
+    // a label): take the first label from which the fields make a known layout.
+    var starts = [];
+    for (var i = 2; i < parts.length; i++) {
+      if (Object.prototype.hasOwnProperty.call(KIND_BY_LABEL, parts[i])) starts.push(i);
+    }
+    if (!starts.length && !READER_MODELS[tag]) throw unexpected();
+    var chosen = null;
+    for (var s = 0; s < starts.length && !chosen; s++) {
+      var f = parts.slice(starts[s]);
+      var layout = matchLayout(tag, KIND_BY_LABEL[parts[starts[s]]], f);
+      if (layout) chosen = { start: starts[s], layout: layout };
+    }
+    if (!chosen && !starts.length) {
+      // A label this client does not know: the fields can still be placed.
+      var layout2 = matchLayout(tag, null, parts.slice(2));
+      chosen = { start: 2, layout: layout2 };
+    }
+    if (!chosen) chosen = { start: starts[0], layout: null };
+
+    var fields = parts.slice(chosen.start);
+    var card = emptyCard(text);
+    card.readerModel = tag;
+    card.deviceName = parts.slice(1, chosen.start).join('|');
+    card.kindLabel = fields[0];
+    card.kind = Object.prototype.hasOwnProperty.call(KIND_BY_LABEL, fields[0]) ? KIND_BY_LABEL[fields[0]] : null;
+    card.kindName = card.kind ? CERTIFICATE_KINDS[card.kind] : null;
+    card.fields = fields;
+
+    if (chosen.layout) {
+      var keys = chosen.layout.keys;
+      card.layoutRecognized = true;
+      card.missingFields = chosen.layout.missing.slice();
+      for (var k = 1; k < keys.length; k++) {
+        var key = keys[k];
+        var value = fields[k];
+        if (IMAGE_FIELDS.indexOf(key) >= 0) card[key] = dataUrl(value);
+        else if (key === 'issueCount') card.issueCount = value === '' ? null : Number(value);
+        else card[key] = value;
+      }
+      // The ORV5U reader puts the old card number of a kind Y card where the others have the pass number.
+      if (tag === 'ORV5U' && card.kind === 'Y' && card.passNumber !== null) {
+        card.oldCardNumber = card.passNumber;
+        card.passNumber = null;
+      }
+    } else {
+      // Unknown arrangement: keep the fields in order and pick out the pictures by their content.
+      var images = READER_MODELS[tag] && !READER_MODELS[tag].cardImages ? ['photo'] : IMAGE_FIELDS.slice();
+      for (var j = 1; j < fields.length && images.length; j++) {
+        if (isImageData(fields[j])) card[images.shift()] = dataUrl(fields[j]);
+      }
+    }
+    return card;
+  }
+
+  // ---- memory card, bank card, security module ----
+
+  var HEX_REPLY = /^((?:[0-9a-f]{2} ){4})(?:\|((?:[0-9a-f]{2} )*))?$/i;
+
+  function hexBytes(groups) {
+    var hex = groups.replace(/ /g, '').toLowerCase();
+    var bytes = new Uint8Array(hex.length / 2);
+    for (var i = 0; i < bytes.length; i++) bytes[i] = parseInt(hex.substr(2 * i, 2), 16);
+    return { hex: hex, bytes: bytes };
+  }
+
+  // operation: 'request' (6), 'read' (7) or 'write' (8); block: the block number asked for, if known.
+  function parseMemoryCardReply(text, operation, block) {
+    var code = { request: '6', read: '7', write: '8' }[operation];
+    if (!code) throw new TypeError('operation must be request, read or write');
+    var failure = errorForReply(text, code);
+    if (failure) throw failure;
+    var match = HEX_REPLY.exec(text);
+    var dataBytes = code === '6' ? 2 : code === '7' ? 16 : null;
+    var after = match && match[2] !== undefined ? hexBytes(match[2]) : null;
+    if (!match || (dataBytes === null ? after !== null : (after === null || after.bytes.length !== dataBytes))) {
+      throw new KavenorError('UNEXPECTED_REPLY', { reply: text, command: code });
+    }
+    var id = hexBytes(match[1]);
+    var result = { cardId: id.hex, cardIdBytes: id.bytes };
+    if (code === '6') {
+      result.request = after.hex;
+      result.requestBytes = after.bytes;
+    } else {
+      result.block = block === undefined ? null : block;
+      if (code === '7') {
+        result.data = after.hex;
+        result.bytes = after.bytes;
+      }
+    }
+    result.raw = text;
+    return result;
+  }
+
+  function parseBankCardReply(text) {
+    var failure = errorForReply(text, '9');
+    if (failure) throw failure;
+    var bar = text.indexOf('|');
+    if (bar < 0) throw new KavenorError('UNEXPECTED_REPLY', { reply: text, command: '9' });
+    return { cardNumber: text.slice(0, bar), secondField: text.slice(bar + 1), raw: text };
+  }
+
+  var SAM_FORM = /^(\w{2,})\.(\w{2,})-(\d{8,})-(\d{10,})-(\d{10,})$/;
+
+  function parseSecurityModuleReply(text) {
+    var failure = errorForReply(text, '5');
+    if (failure) throw failure;
+    if (/[|\r\n]/.test(text)) throw new KavenorError('UNEXPECTED_REPLY', { reply: text, command: '5' });
+    var match = SAM_FORM.exec(text);
+    return { number: text, wellFormed: !!match, groups: match ? match.slice(1) : null, raw: text };
+  }
+
+  // The reply to a command (its text or its code) as data; throws a KavenorError for a failure.
+  function parseReply(command, text) {
+    var code = commandCode(command);
+    try {
+      switch (code) {
+        case '2': case '3': case '4': return parseCardReply(text, command);
+        case '5': return parseSecurityModuleReply(text);
+        case '6': return parseMemoryCardReply(text, 'request');
+        case '7': return parseMemoryCardReply(text, 'read', blockOf(command));
+        case '8': return parseMemoryCardReply(text, 'write', blockOf(command));
+        case '9': return parseBankCardReply(text);
+        default: {
+          var failure = errorForReply(text, command);
+          if (failure) throw failure;
+          return text;
+        }
+      }
+    } catch (error) {
+      // The parsers know the command only by its code: give the error the text that was sent.
+      if (error instanceof KavenorError && error.command !== commandOrNull(command)) {
+        throw withCommand(error, commandOrNull(command), true);
+      }
+      throw error;
+    }
+  }
+
+  function blockOf(command) {
+    var m = /Block=(\d+)/.exec(String(command));
+    return m ? Number(m[1]) : null;
+  }
+
+  // ---- where the service is, and why it could not be reached ----
+
+  function isLoopbackHost(host) {
+    var h = String(host || '').toLowerCase();
+    if (h.charAt(0) === '[') h = h.slice(1, h.indexOf(']') < 0 ? h.length : h.indexOf(']'));
+    return h === 'localhost' || /\.localhost$/.test(h) || h === '::1' || /^127\.\d+\.\d+\.\d+$/.test(h);
+  }
+
+  // ws://<host>:<port> of a page that the service itself seems to have served (plain HTTP from this
+  // computer with a port), else the usual address.
+  function defaultServiceUrl(pageLocation) {
+    var loc = pageLocation === undefined ? root.location : pageLocation;
+    if (loc && loc.protocol === 'http:' && loc.port && isLoopbackHost(loc.hostname)) {
+      return 'ws://' + loc.host;
+    }
+    return 'ws://127.0.0.1:' + DEFAULT_PORT;
+  }
+
+  function urlParts(url) {
+    try {
+      var u = new URL(url);
+      return { protocol: u.protocol, host: u.host, hostname: u.hostname };
+    } catch (e) {
+      return null;
+    }
+  }
+
+  var REASONS = {
+    SERVICE_UNREACHABLE: [
+      '读卡服务没有运行，或在 {url} 无法访问：请确认 Kavenor 正在运行（通知区域有它的图标），并且端口号正确。',
+      'The Kavenor service is not running or not reachable at {url}: check that it runs (its icon is in the notification area) and that the port is right.'],
+    INSECURE_PAGE: [
+      '本网页经普通 HTTP 从其他主机打开。浏览器（Chrome 147 起）不允许这样的网页连接本机的服务，也不会提示。请改用 HTTPS 提供网页（用户允许一次“本地网络访问”即可），或从读卡服务自己打开网页（http://127.0.0.1:7415）。',
+      'This page was served over plain HTTP from another host; browsers (Chrome from version 147) block such pages from connecting to services on this computer, without asking the user. Serve the page over HTTPS (the user then allows local network access once), or open it from the service itself (http://127.0.0.1:7415).'],
+    LOCAL_NETWORK_DENIED: [
+      '浏览器禁止本网页访问本机或局域网设备（“本地网络访问”权限被拒绝）。请在网站设置（地址栏左侧的图标）中允许后刷新网页。',
+      'The browser forbids this page to connect to this computer or the local network (the site\'s local network access permission is denied). Allow it in the site settings (the icon left of the address) and reload the page.'],
+    LOCAL_NETWORK_NOT_ALLOWED: [
+      '浏览器需要用户允许本网页访问本机设备（“本地网络访问”），但尚未允许。请在浏览器的提示中选择允许后重试；若已允许，请确认 Kavenor 正在 {url} 运行。',
+      'The browser needs the user to allow this page access to this computer (local network access), and that has not been allowed. Allow it at the browser\'s prompt and try again; if it was allowed, check that Kavenor runs at {url}.'],
+    MIXED_CONTENT: [
+      'HTTPS 网页不能用未加密的 ws:// 连接其他计算机。读卡服务应在本机，地址用 ws://127.0.0.1:7415。',
+      'An HTTPS page may not open an unencrypted ws:// connection to another computer. The service belongs on this computer: use ws://127.0.0.1:7415.'],
+    INVALID_URL: [
+      '服务地址 {url} 无效，应当形如 ws://127.0.0.1:7415。',
+      'The service address {url} is not valid; it should look like ws://127.0.0.1:7415.'],
+    NO_WEBSOCKET: [
+      '这个环境没有 WebSocket：请在创建 KavenorClient 时用 WebSocket 选项提供一个。',
+      'This environment has no WebSocket: give one with the WebSocket option of KavenorClient.'],
+  };
+
+  var CONNECTION_FAILURE_REASONS = Object.freeze(Object.keys(REASONS));
+
+  // The likely reason a connection failed, from what the browser tells: the page's address, the
+  // service's, and the local network access permission ('granted', 'denied', 'prompt' or null).
+  function diagnoseConnectionFailure(info) {
+    info = info || {};
+    var service = urlParts(info.serviceUrl);
+    if (!service || (service.protocol !== 'ws:' && service.protocol !== 'wss:')) return 'INVALID_URL';
+    var page = info.pageUrl ? urlParts(info.pageUrl) : null;
+    if (!page || (page.protocol !== 'http:' && page.protocol !== 'https:')) return 'SERVICE_UNREACHABLE';
+    // Pages of this computer, and those the service served itself, need no permission.
+    if (isLoopbackHost(page.hostname) || page.host === service.host) return 'SERVICE_UNREACHABLE';
+    if (page.protocol === 'https:' && service.protocol === 'ws:' && !isLoopbackHost(service.hostname)) {
+      return 'MIXED_CONTENT';
+    }
+    if (page.protocol === 'http:') return 'INSECURE_PAGE';
+    if (info.permission === 'denied') return 'LOCAL_NETWORK_DENIED';
+    if (info.permission === 'prompt') return 'LOCAL_NETWORK_NOT_ALLOWED';
+    return 'SERVICE_UNREACHABLE';
+  }
+
+  // The permission's state, or null where the browser does not have it; never throws.
+  function localNetworkPermission(serviceUrl) {
+    var nav = root.navigator;
+    if (!nav || !nav.permissions || typeof nav.permissions.query !== 'function') return Promise.resolve(null);
+    var service = urlParts(serviceUrl);
+    // The permission has carried more than one name; ask for each until one is known.
+    var names = service && isLoopbackHost(service.hostname)
+      ? ['local-network-access', 'loopback-network', 'local-network']
+      : ['local-network-access', 'local-network'];
+    var ask = function (i) {
+      if (i >= names.length) return Promise.resolve(null);
+      var query;
+      try {
+        query = nav.permissions.query({ name: names[i] });
+      } catch (e) {
+        return ask(i + 1);
+      }
+      return Promise.resolve(query).then(function (status) {
+        return status && typeof status.state === 'string' ? status.state : ask(i + 1);
+      }, function () { return ask(i + 1); });
+    };
+    var giveUp = new Promise(function (done) { setTimeout(function () { done(null); }, 1000); });
+    return Promise.race([ask(0).catch(function () { return null; }), giveUp]);
+  }
+
+  function connectionError(reason, url, cause) {
+    var r = REASONS[reason];
+    var fill = function (s) { return s.split('{url}').join(url); };
+    return new KavenorError('CONNECTION_FAILED', {
+      reason: reason,
+      meaning: { zh: '无法连接读卡服务（' + url + '）：' + fill(r[0]),
+        en: 'Could not connect to the card-reader service at ' + url + '. ' + fill(r[1]) },
+      cause: cause,
+    });
+  }
+
+  function diagnose(url, cause) {
+    var loc = root.location;
+    var pageUrl = loc && typeof loc.href === 'string' ? loc.href : null;
+    var guess = diagnoseConnectionFailure({ pageUrl: pageUrl, serviceUrl: url, permission: null });
+    var page = pageUrl ? urlParts(pageUrl) : null;
+    var needsPermission = page && guess === 'SERVICE_UNREACHABLE' && page.protocol === 'https:'
+      && !isLoopbackHost(page.hostname);
+    var permission = needsPermission ? localNetworkPermission(url) : Promise.resolve(null);
+    return permission.then(function (state) {
+      var reason = diagnoseConnectionFailure({ pageUrl: pageUrl, serviceUrl: url, permission: state });
+      return connectionError(reason, url, cause);
+    }, function () {
+      return connectionError(guess, url, cause);
+    });
+  }
+
+  // ---- the client ----
+
+  function replyText(data) {
+    if (typeof data === 'string') return data;
+    if (data instanceof ArrayBuffer) return new TextDecoder().decode(data);
+    if (ArrayBuffer.isView(data)) return new TextDecoder().decode(data);
+    return String(data);
+  }
+
+  function detach(socket) {
+    socket.onopen = socket.onmessage = socket.onerror = socket.onclose = null;
+  }
+
+  function quietClose(socket) {
+    detach(socket);
+    try {
+      socket.close();
+    } catch (e) {
+      // already closing
+    }
+  }
+
+  class KavenorClient {
+    // options: { url, timeoutMs, connectTimeoutMs, WebSocket, onStateChange }
+    constructor(options) {
+      options = options || {};
+      this.url = options.url !== undefined && options.url !== null ? String(options.url) : defaultServiceUrl();
+      this.timeoutMs = checkDuration(options.timeoutMs, DEFAULT_TIMEOUT_MS, 'timeoutMs');
+      this.connectTimeoutMs = checkDuration(options.connectTimeoutMs, DEFAULT_CONNECT_TIMEOUT_MS, 'connectTimeoutMs');
+      this._WebSocket = options.WebSocket || null;
+      this._state = 'closed';
+      this._socket = null;
+      this._opening = null;   // { socket, promise, fail }
+      this._waiter = null;    // the call awaiting its reply
+      this._tail = Promise.resolve();
+      this._epoch = 0;        // raised by close(): calls queued before it are not sent
+      this._listeners = [];
+      if (typeof options.onStateChange === 'function') this._listeners.push(options.onStateChange);
+    }
+
+    // 'closed', 'connecting' or 'open'.
+    get state() { return this._state; }
+
+    // listener(state, error): error is the KavenorError that closed the connection, else null.
+    // Returns a function that removes the listener.
+    onStateChange(listener) {
+      var list = this._listeners;
+      list.push(listener);
+      return function () {
+        var i = list.indexOf(listener);
+        if (i >= 0) list.splice(i, 1);
+      };
+    }
+
+    connect() {
+      return this._open().then(function () {});
+    }
+
+    // Closes the connection; the call awaiting its reply and the calls queued behind it reject with
+    // CONNECTION_CLOSED. Later calls connect again.
+    close() {
+      this._epoch++;
+      var error = new KavenorError('CONNECTION_CLOSED', {
+        meaning: { zh: '连接已由本网页关闭。', en: 'The connection was closed by this client.' },
+      });
+      if (this._waiter) this._waiter.reject(withCommand(error, this._waiter.command));
+      if (this._opening) this._opening.fail(error, true);
+      if (this._socket) {
+        quietClose(this._socket);
+        this._socket = null;
+      }
+      this._setState('closed', null);
+    }
+
+    waitForCard(waitMs, options) {
+      // The attempt under way at the deadline is finished first: allow the usual time on top.
+      return this._call(function () { return commands.waitForCard(waitMs); }, options, waitMs);
+    }
+
+    readCard(options) { return this._call(commands.readCard, options); }
+
+    readCardWithoutCheck(options) { return this._call(commands.readCardWithoutCheck, options); }
+
+    readSecurityModuleNumber(options) { return this._call(commands.readSecurityModuleNumber, options); }
+
+    requestMemoryCard(options) { return this._call(commands.requestMemoryCard, options); }
+
+    readMemoryBlock(key, block, options) {
+      return this._call(function () { return commands.readMemoryBlock(key, block); }, options);
+    }
+
+    writeMemoryBlock(key, block, data, options) {
+      return this._call(function () { return commands.writeMemoryBlock(key, block, data); }, options);
+    }
+
+    readBankCardNumber(options) { return this._call(commands.readBankCardNumber, options); }
+
+    // Any command text; resolves with the reply text as it came. A text the service does not
+    // recognise gets no reply and so ends in TIMEOUT.
+    sendCommand(text, options) {
+      return this._call(function () {
+        if (typeof text !== 'string' || text === '') {
+          throw invalidParameter('command', 'The command must be a non-empty text.', '命令应当是非空文本。');
+        }
+        return text;
+      }, options, 0, true);
+    }
+
+    // ---- inside ----
+
+    // Checks the parameters (rejecting without sending), then queues the command.
+    _call(build, options, extraMs, raw) {
+      var command, timeoutMs;
+      try {
+        command = build();
+        timeoutMs = checkDuration(options && options.timeoutMs, this.timeoutMs, 'timeoutMs');
+      } catch (error) {
+        return Promise.reject(error);
+      }
+      return this._enqueue(command, Math.min(timeoutMs + (extraMs || 0), MAX_WAIT_MS), raw);
+    }
+
+    _enqueue(command, timeoutMs, raw) {
+      var self = this;
+      var epoch = this._epoch;
+      var run = function () {
+        if (epoch !== self._epoch) {
+          return Promise.reject(withCommand(new KavenorError('CONNECTION_CLOSED', {
+            meaning: { zh: '连接已由本网页关闭，命令没有发送。', en: 'The client was closed; the command was not sent.' },
+          }), command));
+        }
+        return self._exchange(command, timeoutMs).then(function (text) {
+          return raw ? text : parseReply(command, text);
+        });
+      };
+      var result = this._tail.then(run, run);
+      this._tail = result.then(function () {}, function () {});
+      return result;
+    }
+
+    _exchange(command, timeoutMs) {
+      var self = this;
+      return this._open().catch(function (error) {
+        throw withCommand(error, command);
+      }).then(function (socket) {
+        return new Promise(function (resolve, reject) {
+          var timer = setTimeout(function () {
+            var error = withCommand(new KavenorError('TIMEOUT'), command);
+            if (self._waiter === waiter) {
+              self._waiter = null;
+              // A late reply would be taken for the next command's: start afresh.
+              self._drop(socket, error);
+            }
+            reject(error);
+          }, timeoutMs);
+          var waiter = {
+            command: command,
+            resolve: function (text) {
+              clearTimeout(timer);
+              self._waiter = null;
+              resolve(text);
+            },
+            reject: function (error) {
+              clearTimeout(timer);
+              if (self._waiter === waiter) self._waiter = null;
+              reject(error);
+            },
+          };
+          self._waiter = waiter;
+          try {
+            socket.send(command);
+          } catch (e) {
+            var error = withCommand(new KavenorError('CONNECTION_CLOSED', { cause: e }), command);
+            waiter.reject(error);
+            self._drop(socket, error);
+          }
+        });
+      });
+    }
+
+    _open() {
+      if (this._socket && this._state === 'open') return Promise.resolve(this._socket);
+      if (this._opening) return this._opening.promise;
+      var self = this;
+      var url = this.url;
+      var WS = this._WebSocket || root.WebSocket;
+      if (!WS) return Promise.reject(connectionError('NO_WEBSOCKET', url));
+      var socket;
+      try {
+        socket = new WS(url);
+      } catch (e) {
+        // SyntaxError for a bad address; SecurityError where the browser forbids it outright.
+        if (e && e.name === 'SyntaxError') return Promise.reject(connectionError('INVALID_URL', url, e));
+        this._setState('connecting', null);
+        var failed = diagnose(url, e).then(function (error) {
+          self._setState('closed', error);
+          throw error;
+        });
+        return failed;
+      }
+      try {
+        socket.binaryType = 'arraybuffer';
+      } catch (e) {
+        // an implementation without it delivers text anyway
+      }
+      var opening = { socket: socket };
+      this._opening = opening;
+      this._socket = socket;
+      opening.promise = new Promise(function (resolve, reject) {
+        var settled = false;
+        var timer = setTimeout(function () { fail(); }, self.connectTimeoutMs);
+        // error: given by close(); else the reason is worked out.
+        var fail = function (error, byClose) {
+          if (settled) return;
+          settled = true;
+          clearTimeout(timer);
+          quietClose(socket);
+          if (self._socket === socket) self._socket = null;
+          var done = function (err) {
+            if (self._opening === opening) {
+              self._opening = null;
+              if (!byClose) self._setState('closed', err);
+            }
+            reject(err);
+          };
+          if (error) done(error);
+          else diagnose(url).then(done);
+        };
+        opening.fail = fail;
+        socket.onopen = function () {
+          if (settled) return;
+          settled = true;
+          clearTimeout(timer);
+          self._opening = null;
+          socket.onerror = function () {};
+          socket.onclose = function () {
+            self._drop(socket, new KavenorError('CONNECTION_CLOSED', {
+              meaning: { zh: '与读卡服务的连接断开了。', en: 'The connection to the service closed.' },
+            }));
+          };
+          self._setState('open', null);
+          resolve(socket);
+        };
+        socket.onerror = function () { fail(); };
+        socket.onclose = function () { fail(); };
+        socket.onmessage = function (event) { self._onMessage(socket, event); };
+      });
+      this._setState('connecting', null);
+      return opening.promise;
+    }
+
+    _onMessage(socket, event) {
+      if (socket !== this._socket) return;
+      var waiter = this._waiter;
+      // Nothing was asked on this connection: not ours to interpret.
+      if (!waiter) return;
+      waiter.resolve(replyText(event.data));
+    }
+
+    // Forgets `socket`; the call awaiting its reply rejects with `error` (with its command).
+    _drop(socket, error) {
+      if (socket !== this._socket) return;
+      this._socket = null;
+      quietClose(socket);
+      var waiter = this._waiter;
+      if (waiter) waiter.reject(withCommand(error, waiter.command));
+      this._setState('closed', error);
+    }
+
+    _setState(state, error) {
+      if (state === this._state && !error) return;
+      this._state = state;
+      var list = this._listeners.slice();
+      for (var i = 0; i < list.length; i++) {
+        try {
+          list[i](state, error || null);
+        } catch (e) {
+          // A listener's fault must not break the client.
+          setTimeout(function () { throw e; }, 0);
+        }
+      }
+    }
+  }
+
+  // The error with its command set (a copy); replace: also when it has one already.
+  function withCommand(error, command, replace) {
+    if (error.command !== null && !replace) return error;
+    return new KavenorError(error.code, {
+      meaning: error.meaning, reply: error.reply, command: command, reason: error.reason,
+      parameter: error.parameter, card: error.card, cause: error.cause,
+    });
+  }
+
+  return Object.freeze({
+    VERSION: VERSION,
+    DEFAULT_PORT: DEFAULT_PORT,
+    KavenorClient: KavenorClient,
+    KavenorError: KavenorError,
+    ERROR_CODES: ERROR_CODES,
+    CONNECTION_FAILURE_REASONS: CONNECTION_FAILURE_REASONS,
+    CERTIFICATE_KINDS: CERTIFICATE_KINDS,
+    READER_MODELS: READER_MODELS,
+    commands: commands,
+    parseReply: parseReply,
+    parseCardReply: parseCardReply,
+    parseMemoryCardReply: parseMemoryCardReply,
+    parseBankCardReply: parseBankCardReply,
+    parseSecurityModuleReply: parseSecurityModuleReply,
+    errorForReply: errorForReply,
+    imageMimeType: imageMimeType,
+    defaultServiceUrl: defaultServiceUrl,
+    diagnoseConnectionFailure: diagnoseConnectionFailure,
+  });
+});

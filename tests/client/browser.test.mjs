@@ -1,0 +1,78 @@
+// The client in Chromium: inlined into the page the program serves, imported by a module, and used
+// from pages of other sites, where the browser's local network access rules decide.
+import assert from 'node:assert/strict';
+import { after, before, describe, it } from 'node:test';
+import { launchBrowser } from '../pages/browser.mjs';
+import { clientSource, ON_PORT_1, startProgram } from './support.mjs';
+
+// Reads the card through the global Kavenor; the picture sizes as the browser decodes them.
+function readThroughPage(page, url) {
+  return page.evaluate(async (serviceUrl) => {
+    const size = (src) => new Promise((done) => {
+      const img = Object.assign(new Image(), { src });
+      img.onload = () => done([img.naturalWidth, img.naturalHeight]);
+    });
+    const client = new Kavenor.KavenorClient(serviceUrl ? { url: serviceUrl } : {});
+    try {
+      const card = await client.readCard();
+      const sam = await client.readSecurityModuleNumber();
+      return { url: client.url, name: card.name, photo: await size(card.photo), back: await size(card.cardBack), sam: sam.number };
+    } catch (e) {
+      return { code: e.code, reason: e.reason, isKavenorError: e instanceof Kavenor.KavenorError };
+    } finally {
+      client.close();
+    }
+  }, url ?? null);
+}
+
+describe('the client in Chromium', () => {
+  let browser;
+  let program;
+  before(async () => {
+    browser = await launchBrowser();
+    program = await startProgram({ model: 0, scenarios: { ORV5U: ON_PORT_1 } });
+  });
+  after(async () => {
+    await browser?.close();
+    await program?.stop();
+  });
+
+  for (const how of ['inlined', 'imported by a module']) {
+    it(`${how} into the page the program serves, it finds the service there and reads the demo card`, async () => {
+      const page = await browser.newPage();
+      await page.route(program.baseUrl + 'kavenor-client.js', (route) => route.fulfill({ contentType: 'text/javascript', body: clientSource() }));
+      await page.goto(program.baseUrl);
+      if (how === 'inlined') await page.addScriptTag({ content: clientSource() });
+      else await page.addScriptTag({ type: 'module', content: "import './kavenor-client.js'; window.imported = true;" });
+      await page.waitForFunction(() => typeof globalThis.Kavenor?.KavenorClient === 'function');
+      assert.deepEqual(await readThroughPage(page), { url: program.wsUrl, name: '张三丰', photo: [102, 126], back: [428, 270],
+        sam: '05.01-00002019-0000123456-0000000007' });
+      assert.deepEqual(page.errors, []);
+      await page.close();
+    });
+  }
+
+  // origin, permission granted (Chromium grants it to secure origins only), reasons accepted (null: the card is read)
+  const ORIGINS = [
+    ['http://counter.example.com', false, ['INSECURE_PAGE']],
+    // Headless Chromium answers the prompt itself.
+    ['https://counter.example.com', false, ['LOCAL_NETWORK_DENIED', 'LOCAL_NETWORK_NOT_ALLOWED']],
+    ['https://allowed.example.com', true, null],
+  ];
+  for (const [origin, granted, reasons] of ORIGINS) {
+    it(`a page of ${origin}, local network access ${granted ? '' : 'not '}granted: ${reasons ?? 'the card is read'}`, async () => {
+      if (granted) await browser.context.grantPermissions(['local-network-access'], { origin });
+      const page = await browser.newPage();
+      await page.route(origin + '/**', (route) => route.fulfill({ contentType: 'text/html', body: '<!doctype html><title>counter</title>' }));
+      await page.goto(origin + '/counter');
+      await page.addScriptTag({ content: clientSource() });
+      assert.equal(await page.evaluate(() => new Kavenor.KavenorClient().url), 'ws://127.0.0.1:7415');
+      const shown = await readThroughPage(page, program.wsUrl);
+      if (reasons) assert.ok(shown.code === 'CONNECTION_FAILED' && shown.isKavenorError && reasons.includes(shown.reason), JSON.stringify(shown));
+      else assert.equal(shown.name, '张三丰', JSON.stringify(shown));
+      assert.deepEqual(page.errors, []);
+      await page.close();
+      await browser.context.clearPermissions();
+    });
+  }
+});

@@ -1,0 +1,193 @@
+// The client's own behaviour: one command at a time in call order, time-outs that leave the next call
+// working, parameter checks before sending, connection failures and their likely reasons; how the
+// file loads; hand-written replies the simulated reader cannot make.
+import assert from 'node:assert/strict';
+import { createRequire } from 'node:module';
+import { after, before, describe, it } from 'node:test';
+import vm from 'node:vm';
+import { freePort } from '../pages/service.mjs';
+import { clientOf, clientPath, clientSource, Kavenor, ON_PORT_1, rejectsWith, sleep, startProgram } from './support.mjs';
+
+const SAM = '05.01-00002019-0000123456-0000000007';
+
+describe('the command queue, time-outs and the connection', () => {
+  let program;
+  before(async () => { program = await startProgram({ model: 0, scenarios: { ORV5U: ON_PORT_1 } }); });
+  after(async () => { await program.stop(); });
+
+  it('calls made together are sent one at a time, each after the reply before it, and answered in order', async () => {
+    program.setScenario('ORV5U', { ...ON_PORT_1, delay_ms: 40 });
+    const client = clientOf(program);
+    const results = await Promise.all([client.readSecurityModuleNumber(), client.readCard(),
+      client.requestMemoryCard().catch((e) => e.code), client.sendCommand('5')]);
+    client.close();
+    assert.deepEqual([results[0].number, results[1].name, results[2], results[3]], [SAM, '张三丰', 'NOT_SUPPORTED', SAM]);
+    assert.deepEqual(client.log.map((line) => line.slice(0, 12)),
+      ['socket', 'send 5', `reply ${SAM.slice(0, 6)}`, 'send 3', 'reply ORV5U|', 'send 6', 'reply 设备无此功能', 'send 5', `reply ${SAM.slice(0, 6)}`]);
+  });
+
+  it('a call without a reply in time rejects with TIMEOUT; its late reply is not taken for the next call', async () => {
+    program.setScenario('ORV5U', { ...ON_PORT_1, 'delay.ORV_Authenticate': 1500 });
+    const states = [];
+    const client = clientOf(program, { onStateChange: (state, error) => states.push(`${state} ${error?.code ?? ''}`) });
+    const started = Date.now();
+    const [late, next] = [client.readCard({ timeoutMs: 300 }), client.readSecurityModuleNumber()];
+    const error = await rejectsWith(late, 'TIMEOUT');
+    assert.ok(Date.now() - started >= 300);
+    assert.deepEqual([error.command, error.reply], ['3', null]);
+    assert.equal((await next).number, SAM);   // after the service has finished the read
+    assert.deepEqual(client.log, ['socket', 'send 3', 'socket', 'send 5', `reply ${SAM}`]);
+    assert.deepEqual(states, ['connecting ', 'open ', 'closed TIMEOUT', 'connecting ', 'open ']);
+    client.close();
+    assert.equal(client.state, 'closed');
+  });
+
+  it('the waiting read allows its waiting time on top of the time-out, and answers once a card is placed', async () => {
+    program.setScenario('ORV5U', { ...ON_PORT_1, card: 0 });
+    const client = clientOf(program, { timeoutMs: 400 });
+    let started = Date.now();
+    await rejectsWith(client.waitForCard(1500), 'WAIT_EXPIRED');
+    assert.ok(Date.now() - started >= 1500);
+    started = Date.now();
+    const reading = client.waitForCard(20000);
+    await sleep(800);
+    program.setScenario('ORV5U', ON_PORT_1);
+    assert.equal((await reading).idNumber, '110101199001010000');
+    assert.ok(Date.now() - started >= 800);
+    client.close();
+  });
+
+  it('close() rejects the call awaiting its reply and those queued; a later call connects again', async () => {
+    program.setScenario('ORV5U', { ...ON_PORT_1, 'delay.ORV_GetSAMID': 400 });
+    const client = clientOf(program);
+    const [first, queued] = [client.readSecurityModuleNumber(), client.readCard()];
+    await sleep(150);
+    client.close();
+    assert.equal((await rejectsWith(first, 'CONNECTION_CLOSED')).command, '5');
+    await rejectsWith(queued, 'CONNECTION_CLOSED');
+    assert.equal((await client.readSecurityModuleNumber()).number, SAM);
+    assert.deepEqual(client.log, ['socket', 'send 5', 'socket', 'send 5', `reply ${SAM}`]);
+    client.close();
+  });
+
+  it('no service at the address: CONNECTION_FAILED, not reachable, and the next call tries again', async () => {
+    const url = `ws://127.0.0.1:${await freePort()}`;
+    const client = clientOf({ wsUrl: url });
+    const error = await rejectsWith(client.readCard(), 'CONNECTION_FAILED');
+    assert.deepEqual([error.reason, error.command], ['SERVICE_UNREACHABLE', '3']);
+    assert.ok(error.message.includes(url) && error.meaning.zh.includes(url));
+    await rejectsWith(client.connect(), 'CONNECTION_FAILED');
+    assert.equal((await rejectsWith(clientOf({ wsUrl: 'http://127.0.0.1' }).readCard(), 'CONNECTION_FAILED')).reason, 'INVALID_URL');
+    assert.deepEqual(client.log, ['socket', 'socket']);
+  });
+
+  it('the program ends during a call: CONNECTION_CLOSED, the outcome unknown', async () => {
+    const doomed = await startProgram({ model: 0, scenarios: { ORV5U: { ...ON_PORT_1, 'delay.ORV_Authenticate': 3000 } } });
+    const client = clientOf(doomed);
+    const reading = client.readCard();
+    await sleep(300);
+    await doomed.stop();
+    assert.equal((await rejectsWith(reading, 'CONNECTION_CLOSED')).command, '3');
+    assert.equal(client.state, 'closed');
+  });
+});
+
+describe('parameters', () => {
+  // method, arguments, the parameter refused
+  const REFUSED = [
+    ['readMemoryBlock', ['fffffffffff', 4], 'key'], ['readMemoryBlock', ['fffffffffffff', 4], 'key'],
+    ['readMemoryBlock', ['0xffffffffff', 4], 'key'], ['readMemoryBlock', [[255, 255, 255, 255, 255, 256], 4], 'key'],
+    ['readMemoryBlock', ['ffffffffffff', 256], 'block'], ['readMemoryBlock', ['ffffffffffff', -1], 'block'],
+    ['readMemoryBlock', ['ffffffffffff', 4.5], 'block'], ['readMemoryBlock', ['ffffffffffff', '4a'], 'block'],
+    ['readMemoryBlock', ['ffffffffffff'], 'block'], ['writeMemoryBlock', ['ffffffffffff', 4, '00'.repeat(15)], 'data'],
+    ['writeMemoryBlock', ['ffffffffffff', 4, '0'.repeat(31) + 'x'], 'data'], ['writeMemoryBlock', ['ffffffffffff', 4, new Uint8Array(17)], 'data'],
+    ['waitForCard', [-1], 'waitMs'], ['waitForCard', [2 ** 31], 'waitMs'], ['waitForCard', ['1000'], 'waitMs'],
+    ['readCard', [{ timeoutMs: 0 }], 'timeoutMs'], ['sendCommand', [''], 'command'],
+  ];
+  for (const [method, args, parameter] of REFUSED) {
+    it(`${method}(${args.map((a) => JSON.stringify(a)).join(', ')}) is refused before anything is sent`, async () => {
+      const client = clientOf({ wsUrl: 'ws://127.0.0.1:9' });
+      assert.equal((await rejectsWith(client[method](...args), 'INVALID_PARAMETER')).parameter, parameter);
+      assert.deepEqual([client.log, client.state], [[], 'closed']);
+    });
+  }
+
+  it('keys, blocks and data in every accepted form make the command texts', () => {
+    const { commands } = Kavenor;
+    assert.equal(commands.readMemoryBlock(' A0 a1 A2 a3 a4 a5 ', '63'), '7?Key=a0a1a2a3a4a5|Block=63');
+    assert.equal(commands.readMemoryBlock(new Uint8Array([0, 1, 2, 0xab, 0xcd, 0xef]), 0), '7?Key=000102abcdef|Block=0');
+    assert.equal(commands.writeMemoryBlock([15, 16, 17, 18, 19, 20], 255, new Uint8Array(16).fill(9)), `8?Key=0f1011121314|Block=255|WriteBuf=${'09'.repeat(16)}`);
+    assert.deepEqual([commands.waitForCard(0), commands.waitForCard(2 ** 31 - 1), commands.readCardWithoutCheck(), commands.readBankCardNumber()],
+      ['2?timeout=0', '2?timeout=2147483647', '4', '9']);
+    assert.throws(() => new Kavenor.KavenorClient({ timeoutMs: -1 }), (e) => e.code === 'INVALID_PARAMETER');
+  });
+});
+
+describe('replies the simulated reader does not make', () => {
+  const FP = Buffer.alloc(1024, 7).toString('base64');
+  const [JPEG, BMP] = ['/9j/' + 'A'.repeat(296), 'Qk' + 'A'.repeat(298)];
+  const PERSON = ['张三', '男', '汉', '19800101', '示例路1号', '110101198001010011', '示例市公安局'];
+  // reply, expected fields, fields missing (null: layout not recognised)
+  const CASES = [
+    [['ORV-5A', '', '身份证', ...PERSON, '20100101', '20300101', '', FP, '1', '', '', '', '', JPEG],
+      { photo: 'data:image/jpeg;base64,' + JPEG, issueCount: 1 }, []],
+    [['ORV5U', 'x', '身份证', ...PERSON, '20100101', '20300101', '', FP, '', '', '', '', '', BMP], { cardFront: null }, ['cardFront', 'cardBack']],
+    [['ORV-9X', 'd', '身份证', ...PERSON, '20100101', '20300101', '', FP, '', '', '', '', '', BMP, BMP, BMP], { readerModel: 'ORV-9X', name: '张三' }, []],
+    // A 4-digit issue count is Base64 too: it must not pass for a fingerprint.
+    [['ORV-5A', '', '港澳台居住证（J）', ...PERSON, '20100101', '20300101', '', '1234', 'P', '', '', '', BMP], { fingerprint: null, issueCount: 1234 }, ['fingerprint']],
+    // An address holding "|": nothing is placed but the label and the pictures.
+    [['ORV5U', '', '身份证', '张三', '男', '汉', '19800101', '一|二', ...PERSON.slice(5), '1', '2', '', FP, '', '', '', '', '', BMP, BMP, BMP],
+      { kind: 'resident', name: null, cardBack: 'data:image/bmp;base64,' + BMP }, null],
+  ];
+  for (const [parts, expected, missing] of CASES) {
+    it(`${parts.slice(0, 4).join('|')}…: ${missing ? `missing [${missing}]` : 'not recognised'}`, () => {
+      const card = Kavenor.parseReply('3', parts.join('|'));
+      for (const [key, value] of Object.entries(expected)) assert.equal(card[key], value, key);
+      assert.deepEqual([card.layoutRecognized, card.missingFields], [missing !== null, missing ?? []]);
+    });
+  }
+
+  it('texts that are no reply to their command are UNEXPECTED_REPLY', () => {
+    for (const [command, reply] of [['3', 'hello'], ['3', 'x|y|z'], ['4', '身份证|张三'], ['6', '04 03 02 01 '],
+      ['7', '04 03 02 01 |00 '], ['8', '04 03 02 01 |'], ['9', '6222021234567890123'], ['5', '05.01|x']]) {
+      assert.throws(() => Kavenor.parseReply(command, reply), (e) => e.code === 'UNEXPECTED_REPLY' && e.reply === reply, reply);
+    }
+    assert.deepEqual(['Qk0', '/9j/4', 'iVBORw0KGgoA', 'AAAA'].map(Kavenor.imageMimeType), ['image/bmp', 'image/jpeg', 'image/png', null]);
+  });
+});
+
+describe('loading and the service address', () => {
+  const NAMES = Object.keys(createRequire(import.meta.url)(clientPath)).sort();
+
+  it('require(), an ES module import and a classic script all give the same names', async () => {
+    assert.ok(NAMES.includes('KavenorClient') && NAMES.includes('parseCardReply') && NAMES.length === 18, NAMES.join());
+    const imported = await import(clientPath);
+    assert.deepEqual(NAMES.filter((name) => imported[name] === undefined), []);
+    const context = vm.createContext({});
+    vm.runInContext(clientSource(), context);
+    assert.deepEqual(Object.keys(context), ['Kavenor']);
+    assert.deepEqual(Object.keys(context.Kavenor).sort(), NAMES);
+  });
+
+  it('the default address is the page\'s own when the service seems to have served it', () => {
+    const at = (protocol, hostname, port) => ({ protocol, hostname, port, host: port ? `${hostname}:${port}` : hostname });
+    for (const [page, url] of [[at('http:', '127.0.0.1', '9000'), 'ws://127.0.0.1:9000'], [at('http:', '[::1]', '7416'), 'ws://[::1]:7416'],
+      [at('http:', 'localhost', ''), 'ws://127.0.0.1:7415'], [at('https:', 'localhost', '7415'), 'ws://127.0.0.1:7415'],
+      [at('http:', 'intranet.example', '8080'), 'ws://127.0.0.1:7415'], [null, 'ws://127.0.0.1:7415']]) {
+      assert.equal(Kavenor.defaultServiceUrl(page), url, JSON.stringify(page));
+    }
+  });
+
+  it('the likely reason of a failed connection follows the page, the address and the permission', () => {
+    const LOCAL = 'ws://127.0.0.1:7415';
+    for (const [pageUrl, serviceUrl, permission, reason] of [
+      [null, LOCAL, null, 'SERVICE_UNREACHABLE'], ['http://localhost:3000/app', LOCAL, 'denied', 'SERVICE_UNREACHABLE'],
+      ['file:///C:/read.html', LOCAL, null, 'SERVICE_UNREACHABLE'], ['http://192.168.1.20/app', LOCAL, 'granted', 'INSECURE_PAGE'],
+      ['https://a.example/', LOCAL, 'denied', 'LOCAL_NETWORK_DENIED'], ['https://a.example/', LOCAL, 'prompt', 'LOCAL_NETWORK_NOT_ALLOWED'],
+      ['https://a.example/', LOCAL, 'granted', 'SERVICE_UNREACHABLE'], ['https://a.example/', 'ws://192.168.1.5:7415', null, 'MIXED_CONTENT'],
+      ['http://192.168.1.5:7415/', 'ws://192.168.1.5:7415', null, 'SERVICE_UNREACHABLE'], ['https://a.example/', 'nonsense', null, 'INVALID_URL'],
+    ]) {
+      assert.equal(Kavenor.diagnoseConnectionFailure({ pageUrl, serviceUrl, permission }), reason, `${pageUrl} ${serviceUrl} ${permission}`);
+    }
+  });
+});
