@@ -12,6 +12,7 @@ import shutil
 import signal
 import socket
 import subprocess
+import sys
 import time
 from pathlib import Path
 
@@ -59,9 +60,8 @@ class Target:
             return
         dest.mkdir(parents=True)
         shutil.copy2(self.build / "bin" / self.program, dest / self.program)
-        for page in PAGES:
-            if (ROOT / "pages" / page).is_file():
-                shutil.copy2(ROOT / "pages" / page, dest / page)
+        # The pages are generated, as the build does.
+        subprocess.run([sys.executable, str(ROOT / "pages" / "make_pages.py"), str(dest)], check=True)
         for folder in SDK_FOLDERS:
             (dest / folder).mkdir()
             shutil.copy2(self.build / "bin/sim/full" / self.library, dest / folder / self.library)

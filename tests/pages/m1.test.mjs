@@ -38,9 +38,10 @@ describe('idcardM1.html memory-card and bank-card commands', () => {
   it('writes a block and reads it back, fields typed with spaces', async () => {
     await fill('A0 A1 A2 A3 A4 A5', ' 012 ', '00 11 22 33 44 55 66 77 88 99 aa bb cc dd ee ff');
     await run(page, '8');
-    assert.equal(lastCommand(), '8?Key=A0A1A2A3A4A5|Block=12|WriteBuf=00112233445566778899aabbccddeeff');
+    // The client writes the hex digits in lower case.
+    assert.equal(lastCommand(), '8?Key=a0a1a2a3a4a5|Block=12|WriteBuf=00112233445566778899aabbccddeeff');
     const shown = await run(page, '7');
-    assert.equal(lastCommand(), '7?Key=A0A1A2A3A4A5|Block=12');
+    assert.equal(lastCommand(), '7?Key=a0a1a2a3a4a5|Block=12');
     assert.match(shown.headline, /^第 12 块已读出/);
     const fields = await resultFields(page);
     assert.equal(fields.cardId, '04 03 02 01（十六进制 04030201，十进制 67305985）');
@@ -57,26 +58,50 @@ describe('idcardM1.html memory-card and bank-card commands', () => {
     ['#m1Block', '-1', '8'],
     ['#m1Data', ZEROS.slice(1), '8'],
   ];
+  // What the result and raw reply panels show, to tell an old result from none.
+  const shownResult = () => page.evaluate(() => ({
+    rows: document.querySelectorAll('#result tr').length,
+    raw: document.querySelector('#raw').textContent,
+    copy: !document.querySelector('#copyRaw').disabled,
+  }));
+
+  // A block read, so that there is a result that must not outlive the next command.
+  async function readBlockFirst() {
+    await fill('ffffffffffff', '4', ZEROS);
+    assert.equal((await run(page, '7')).kind, 'ok');
+    const shown = await shownResult();
+    assert.ok(shown.rows > 0 && shown.raw !== '' && shown.copy, 'the block read is shown');
+  }
+
   for (const [field, value, code] of BAD_INPUT) {
-    it(`refuses ${field} = "${value}" without sending`, async () => {
-      await fill('ffffffffffff', '4', ZEROS);
+    it(`refuses ${field} = "${value}" without sending, and clears the last result`, async () => {
+      await readBlockFirst();
       await page.fill(field, value);
       const before = service.commands().length;
       const shown = await run(page, code);
       assert.equal(shown.kind, 'error');
       assert.equal(shown.headline, '输入有误');
+      assert.ok(shown.explain !== '', 'the error says what is wrong');
       assert.equal(service.commands().length, before);
+      assert.deepEqual(await shownResult(), { rows: 0, raw: '', copy: false });
+      assert.match(await page.textContent('#rawMeta'), /没有发送命令/);
     });
   }
 
-  it('asks before writing a sector trailer', async () => {
+  it('asks before writing a sector trailer; a cancelled write shows only that', async () => {
+    await readBlockFirst();
     await fill('ffffffffffff', '7', ZEROS);
     const before = service.commands().length;
     page.once('dialog', (dialog) => dialog.dismiss());
     await page.click('button[data-code="8"]');
-    await page.waitForTimeout(100);
+    await page.waitForFunction(() => document.querySelector('#notice').dataset.kind === 'warn');
     assert.equal(service.commands().length, before);
     assert.equal(await page.isEnabled('button[data-code="8"]'), true);
+    const shown = await notice(page);
+    assert.equal(shown.headline, '已取消写入');
+    assert.match(shown.explain, /第 7 块.*没有写入/);
+    assert.deepEqual(await shownResult(), { rows: 0, raw: '', copy: false });
+    await page.screenshot({ path: join(screenshotDir(), 'idcardM1-cancelled.png'), fullPage: true });
 
     page.once('dialog', (dialog) => dialog.accept());
     await run(page, '8');

@@ -5,13 +5,13 @@ One port, as the real service: plain HTTP requests get the test page of the
 configured model, WebSocket messages are commands answered in the service's
 reply formats. Commands are handled one at a time across all connections.
 
-  /usr/bin/python3 mock_service.py --port 50123 --model 0 --pages ../../pages \
+  /usr/bin/python3 mock_service.py --port 50123 --model 0 --pages <generated pages> \
       --log /tmp/commands.jsonl --script '{"replies": {"3": "卡认证失败"}}'
 
 --page FILE serves that page whatever the model (to pair a page with any
 reply layout); without it the page follows the model, as in the service.
 
-Script (JSON, all keys optional):
+Script (JSON, all keys optional; "@path" reads it from that file):
   replies     code -> reply text sent instead of the simulated one, or a list
               of texts used one per command (then the simulated replies again)
   delay       code -> milliseconds before the reply; for code 2 the time after
@@ -165,7 +165,11 @@ class Service:
         self.pages = args.pages
         self.page = args.page
         self.log = open(args.log, "a", encoding="utf-8") if args.log else None
-        script = json.loads(args.script) if args.script else {}
+        script = args.script or ""
+        if script.startswith("@"):
+            with open(script[1:], encoding="utf-8") as f:
+                script = f.read()
+        script = json.loads(script) if script else {}
         self.replies = {int(k): v for k, v in script.get("replies", {}).items()}
         self.delay = {int(k): v / 1000 for k, v in script.get("delay", {}).items()}
         device = script.get("deviceName", "大厅1")
@@ -266,9 +270,9 @@ async def main():
     parser.add_argument("--host", default="127.0.0.1")
     parser.add_argument("--model", type=int, default=0, help="reader model index, as [Device] ID")
     parser.add_argument("--page", help="serve this page file whatever the model")
-    parser.add_argument("--pages", default=os.path.join(os.path.dirname(__file__), "..", "..", "pages"))
+    parser.add_argument("--pages", required=True, help="folder of the generated pages (pages/make_pages.py)")
     parser.add_argument("--log", help="file that records connections and commands")
-    parser.add_argument("--script", help="JSON text: replies, delay, deviceName")
+    parser.add_argument("--script", help="JSON text, or @file: replies, delay, deviceName")
     args = parser.parse_args()
     service = Service(args)
     async with websockets.serve(service.handler, args.host, args.port,

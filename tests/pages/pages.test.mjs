@@ -94,7 +94,7 @@ describe('test pages', () => {
     await page.routeWebSocket(/^ws:\/\/127\.0\.0\.1:7415\/?$/, (ws) => {
       ws.onMessage((message) => { sent.push(message); ws.send('卡认证失败'); });
     });
-    await page.goto(pathToFileURL(join(pagesDir, 'NFC_idcard.html')).href);
+    await page.goto(pathToFileURL(join(pagesDir(), 'NFC_idcard.html')).href);
     await page.waitForSelector('#connState[data-state="open"]');
     assert.equal(await page.inputValue('#serviceUrl'), 'ws://127.0.0.1:7415');
     const shown = await run(page, '4');

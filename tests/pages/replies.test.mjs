@@ -3,6 +3,7 @@ import { after, before, describe, it } from 'node:test';
 import { imageWidths, launchBrowser, notice, openConnected, run, withService } from './browser.mjs';
 import { FINGERPRINT, PHOTO, record } from './fixtures.mjs';
 import { startService } from './service.mjs';
+import { errorForReply, parseCardReply } from '../../client/kavenor-client.js';
 
 // [page, code, reply, notice kind, words the explanation must hold]
 const FAILURES = [
@@ -42,6 +43,8 @@ describe('replies', () => {
           assert.equal(shown.kind, kind, what);
           assert.ok(shown.headline.includes(reply === '' ? '回复为空' : reply), `${what}: ${shown.headline}`);
           assert.ok(shown.explain.includes(words), `${what}: ${shown.explain}`);
+          // The page explains a failure in the client library's words, never in words of its own.
+          assert.equal(shown.explain, errorForReply(reply, code).meaning.zh, what);
           assert.equal(await page.textContent('#raw'), reply === '' ? '（空回复）' : reply);
         }
         assert.deepEqual(page.errors, []);
@@ -90,11 +93,12 @@ describe('replies', () => {
 
   describe('card layouts', () => {
     const NO_CERT_TYPE = 'ORV5U|大厅1|ORV_GetCertTypeU函数找不到';
-    const shifted = record({ without: [9, 10, 13] });
+    // No known arrangement: the issue count and the Chinese name left out.
+    const unknownLayout = record({ without: [13, 15] });
     let service;
     let page;
     before(async () => {
-      service = await startService({ page: '03_idcard.html', replies: { 3: [shifted, NO_CERT_TYPE, 'hello'] } });
+      service = await startService({ page: '03_idcard.html', replies: { 3: [unknownLayout, NO_CERT_TYPE, 'hello'] } });
       page = await openConnected(browser, service);
     });
     after(async () => {
@@ -107,9 +111,9 @@ describe('replies', () => {
       assert.equal(shown.kind, 'warn');
       assert.match(shown.explain, /按顺序列出全部字段/);
       const titles = await page.$$eval('#result tbody:not(.prefix) th', (ths) => ths.map((th) => th.textContent));
-      assert.equal(titles.length, 15);
+      assert.equal(titles.length, 16);
       assert.equal(titles[0], '字段 1（证件类型）');
-      assert.equal(titles[14], '字段 15（照片）');
+      assert.equal(titles[15], '字段 16（照片）');
       assert.ok((await imageWidths(page)).photo > 0);
     });
 
@@ -128,41 +132,67 @@ describe('replies', () => {
       assert.deepEqual(page.errors, []);
     });
 
-    const RECORD_5A = ['label', 'name', 'sex', 'nation', 'birth', 'address', 'idNumber', 'department', 'startDate',
-      'endDate', 'appMsg', 'fingerprint', 'issues', 'passNumber', 'chineseName', 'certVersion', 'nationCode', 'photo'];
-    const RECORD_5U = [...RECORD_5A, 'front', 'back'];
-    const without = (keys, key) => keys.filter((k) => k !== key);
-    const numbered = (count, ...last) => ['label', ...Array(count - 1 - last.length).fill(null), ...last];
-    // [what, reply, device field, field keys (null: numbered only)]; labelled layouts are "sure"
-    const CASES = [
-      ['ORV5U with every getter', record({ tag: 'ORV5U', device: '大厅1' }), '大厅1', RECORD_5U],
-      ['ORV5U, device name holding a bar', record({ tag: 'ORV5U', device: '一楼|窗口2' }), '一楼|窗口2', RECORD_5U],
-      ['ORV5U, J card without issue count', record({ tag: 'ORV5U', label: '港澳台居民居住证（J）', without: [13] }), '',
-        without(RECORD_5U, 'issues')],
-      ['ORV-5A with issue count', record({ issues: '2' }), '', RECORD_5A],
-      ['ORV-5A without issue count', record({ without: [13] }), '', without(RECORD_5A, 'issues')],
-      ['ORV-5U-HID, I card', record({ tag: 'ORV-5U-HID', label: '外国人永久居住证（I）', issues: '1' }), '', RECORD_5A],
-      ['ORV-5A without both dates', shifted, '', numbered(15, 'photo')],
-      ['ORV5U without the back image', record({ tag: 'ORV5U', without: [20] }), '', numbered(19, 'photo', 'front')],
-      ['ORV5U without the nation code', record({ tag: 'ORV5U', without: [13, 17] }), '',
-        numbered(18, 'photo', 'front', 'back')],
-      ['an unknown model tag', record({ tag: 'ORV-9X' }), '', numbered(18, 'photo')],
-    ];
-
-    for (const [what, reply, device, keys] of CASES) {
-      it(`parses ${what}`, async () => {
-        const card = await page.evaluate((text) => parseCardReply(text), reply);
-        assert.equal(card.device, device);
-        assert.deepEqual(card.rows.map((row) => row.key), keys);
-        assert.equal(card.rows.every((row) => row.sure), !keys.includes(null));
-      });
-    }
-
     it('shortens long Base64 for display, keeping its length', async () => {
       const text = 'ORV5U|大厅1|身份证|' + FINGERPRINT + '|' + PHOTO;
       const shown = await page.evaluate((t) => shorten(t), text);
       assert.equal(shown, 'ORV5U|大厅1|身份证|' + FINGERPRINT.slice(0, 32) + '…［Base64，共 1368 字符］|'
         + PHOTO.slice(0, 32) + `…［Base64，共 ${PHOTO.length} 字符］`);
     });
+  });
+
+  // The layouts as the page shows them: the row keys of the record, in order (null: a numbered field
+  // the page could not name), from the fields the client library named.
+  describe('card layouts as shown', () => {
+    const RECORD_5A = ['label', 'name', 'sex', 'nation', 'birth', 'address', 'idNumber', 'department', 'startDate',
+      'endDate', 'appMsg', 'fingerprint', 'issues', 'passNumber', 'chineseName', 'certVersion', 'nationCode', 'photo'];
+    const RECORD_5U = [...RECORD_5A, 'front', 'back'];
+    const without = (keys, ...gone) => keys.filter((k) => !gone.includes(k));
+    const numbered = (count, ...last) => ['label', ...Array(count - 1 - last.length).fill(null), ...last];
+    // [what, reply, device field as shown, row keys, words of the explanation ('' for none)]
+    const CASES = [
+      ['ORV5U with every getter', record({ tag: 'ORV5U', device: '大厅1' }), '大厅1', RECORD_5U, ''],
+      ['ORV5U, device name holding a bar', record({ tag: 'ORV5U', device: '一楼|窗口2' }), '一楼|窗口2', RECORD_5U, ''],
+      ['ORV5U, J card without issue count', record({ tag: 'ORV5U', label: '港澳台居民居住证（J）', without: [13] }), '—',
+        without(RECORD_5U, 'issues'), ''],
+      ['ORV-5A with issue count', record({ issues: '2' }), '—', RECORD_5A, ''],
+      ['ORV-5A without issue count', record({ without: [13] }), '—', without(RECORD_5A, 'issues'), ''],
+      ['ORV-5U-HID, I card', record({ tag: 'ORV-5U-HID', label: '外国人永久居住证（I）', issues: '1' }), '—', RECORD_5A, ''],
+      ['ORV-5A without both dates', record({ without: [9, 10, 13] }), '—',
+        without(RECORD_5A, 'startDate', 'endDate', 'issues'), '有效期起始、有效期截止'],
+      ['ORV5U without the back image', record({ tag: 'ORV5U', without: [20] }), '—', numbered(19, 'photo', 'front'),
+        '按顺序列出'],
+      ['ORV5U without the nation code', record({ tag: 'ORV5U', without: [13, 17] }), '—',
+        numbered(18, 'photo', 'front', 'back'), '按顺序列出'],
+      ['an unknown model tag', record({ tag: 'ORV-9X' }), '—', RECORD_5A, '证件正面、证件背面'],
+    ];
+    let service;
+    let page;
+    before(async () => {
+      service = await startService({ page: '03_idcard.html', replies: { 3: CASES.map(([, reply]) => reply) } });
+      page = await openConnected(browser, service);
+    });
+    after(async () => {
+      await page?.close();
+      await service?.stop();
+    });
+
+    // One reply per case, in the order of the table.
+    for (const [what, reply, device, keys, words] of CASES) {
+      it(`shows ${what}`, async () => {
+        const shown = await run(page, '3');
+        const named = !keys.includes(null);
+        // The page names the fields where the library does; this tells which of the two changed.
+        assert.equal(parseCardReply(reply).layoutRecognized, named, 'the client library reads this layout otherwise');
+        assert.equal(shown.kind, named ? 'ok' : 'warn', shown.headline);
+        if (named) assert.match(shown.headline, /^读卡成功：张三/);
+        assert.ok(words === '' ? shown.explain === '' : shown.explain.includes(words), shown.explain);
+        const prefix = await page.$$eval('#result tbody.prefix td', (tds) => tds.map((td) => td.textContent));
+        assert.equal(prefix[1], device);
+        const rows = await page.$$eval('#result tbody:not(.prefix) tr', (trs) => trs.map((tr) => tr.dataset.field ?? null));
+        assert.deepEqual(rows, keys);
+        const images = keys.filter((k) => ['photo', 'front', 'back'].includes(k));
+        assert.deepEqual(Object.keys(await imageWidths(page)).sort(), images.sort());
+      });
+    }
   });
 });

@@ -1,15 +1,32 @@
 // Starts and stops the service the page tests talk to. For now that is
 // mock_service.py; swapping in the real program only touches this file.
 
-import { spawn } from 'node:child_process';
-import { mkdtempSync, readFileSync, rmSync, existsSync } from 'node:fs';
+import { execFileSync, spawn } from 'node:child_process';
+import { existsSync, mkdtempSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
 import { createServer } from 'node:net';
 import { tmpdir } from 'node:os';
 import { dirname, join, resolve } from 'node:path';
 import { fileURLToPath } from 'node:url';
 
 const here = dirname(fileURLToPath(import.meta.url));
-export const pagesDir = resolve(here, '..', '..', 'pages');
+export const generator = resolve(here, '..', '..', 'pages', 'make_pages.py');
+
+// Runs the page generator into `dir`; throws with its error output when it fails.
+export function makePages(dir) {
+  execFileSync('/usr/bin/python3', [generator, dir], { stdio: ['ignore', 'ignore', 'pipe'] });
+  return dir;
+}
+
+// The pages as the build makes them, generated once per test process into a scratch folder.
+let generated;
+export function pagesDir() {
+  if (!generated) {
+    generated = makePages(mkdtempSync(join(tmpdir(), 'kavenor-generated-pages-')));
+    const dir = generated;
+    process.on('exit', () => rmSync(dir, { recursive: true, force: true }));
+  }
+  return generated;
+}
 
 // Reader model index ([Device] ID) whose test page is the one asked for.
 const MODEL_FOR_PAGE = { '03_idcard.html': 0, 'idcardM1.html': 1, 'NFC_idcard.html': 4 };
@@ -56,10 +73,12 @@ export async function startService(options = {}) {
 async function launch({ page, model, replies, delay, deviceName, port }) {
   const work = mkdtempSync(join(tmpdir(), 'kavenor-pages-'));
   const log = join(work, 'commands.jsonl');
-  const script = JSON.stringify({ replies: replies ?? {}, delay: delay ?? {}, ...(deviceName ? { deviceName } : {}) });
+  // In a file: long card replies would not fit in one argument.
+  const script = join(work, 'script.json');
+  writeFileSync(script, JSON.stringify({ replies: replies ?? {}, delay: delay ?? {}, ...(deviceName ? { deviceName } : {}) }));
   const child = spawn('/usr/bin/python3', [
     join(here, 'mock_service.py'), '--port', String(port), '--model', String(model ?? MODEL_FOR_PAGE[page] ?? 0),
-    '--pages', pagesDir, '--log', log, '--script', script, ...(page ? ['--page', page] : []),
+    '--pages', pagesDir(), '--log', log, '--script', '@' + script, ...(page ? ['--page', page] : []),
   ], { stdio: ['ignore', 'pipe', 'pipe'] });
   running.add(child.pid);
   const exited = new Promise((done) => child.once('exit', () => { running.delete(child.pid); done(); }));

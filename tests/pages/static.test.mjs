@@ -1,20 +1,64 @@
+// The page files as the generator writes them: the same bytes every time, one file each with nothing
+// loaded from elsewhere, and the shared sources and the client library inlined as they are.
 import assert from 'node:assert/strict';
-import { readFileSync } from 'node:fs';
-import { join } from 'node:path';
-import { describe, it } from 'node:test';
-import { pagesDir } from './service.mjs';
+import { execFileSync, spawnSync } from 'node:child_process';
+import { cpSync, existsSync, mkdtempSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
+import { tmpdir } from 'node:os';
+import { dirname, join, resolve } from 'node:path';
+import { fileURLToPath } from 'node:url';
+import { after, before, describe, it } from 'node:test';
+import { launchBrowser, run } from './browser.mjs';
+import { generator, makePages, pagesDir, startService } from './service.mjs';
 
-const FILES = ['03_idcard.html', 'idcardM1.html', 'NFC_idcard.html'];
-const read = (file) => readFileSync(join(pagesDir, file));
+const here = dirname(fileURLToPath(import.meta.url));
+const root = resolve(here, '..', '..');
+const FILES = ['03_idcard.html', 'NFC_idcard.html', 'idcardM1.html'];
+const read = (file) => readFileSync(join(pagesDir(), file));
+const source = (path) => readFileSync(join(root, path), 'utf8');
+// As the generator inlines a script: "</script" and "<!--" would end it early.
+const inlined = (js) => js.replace(/<\/(script)/gi, '<\\/$1').replaceAll('<!--', '<\\!--');
 
-function between(text, open, close) {
-  const start = text.indexOf(open);
-  const end = text.indexOf(close, start);
-  assert.ok(start >= 0 && end > start, `${open} … ${close}`);
-  return text.slice(start, end);
+const scratch = [];
+const tempDir = (name) => {
+  const dir = mkdtempSync(join(tmpdir(), name));
+  scratch.push(dir);
+  return dir;
+};
+after(() => { for (const dir of scratch) rmSync(dir, { recursive: true, force: true }); });
+
+// The page's text with the contents of its <script> and <style> elements taken out, and those contents.
+function split(text) {
+  const scripts = [];
+  const styles = [];
+  const markup = text
+    .replace(/(<script\b[^>]*>)([\s\S]*?)(<\/script>)/gi, (_, open, body, close) => { scripts.push(body); return open + close; })
+    .replace(/(<style\b[^>]*>)([\s\S]*?)(<\/style>)/gi, (_, open, body, close) => { styles.push(body); return open + close; });
+  return { markup, scripts, styles };
 }
 
-describe('page files', () => {
+describe('generated page files', () => {
+  it('are byte for byte the same from one run of the generator to the next', () => {
+    const first = makePages(tempDir('kavenor-pages-a-'));
+    // Another time zone, locale, hash seed and working folder must change nothing.
+    const second = tempDir('kavenor-pages-b-');
+    execFileSync('/usr/bin/python3', [generator, second], {
+      cwd: tmpdir(), stdio: ['ignore', 'ignore', 'pipe'],
+      env: { ...process.env, TZ: 'Asia/Shanghai', LC_ALL: 'C', PYTHONHASHSEED: '12345', SOURCE_DATE_EPOCH: '1' },
+    });
+    for (const file of FILES) {
+      const a = readFileSync(join(first, file));
+      assert.ok(a.length > 10000, `${file} written`);
+      assert.ok(a.equals(readFileSync(join(second, file))), `${file} differs between two runs`);
+    }
+  });
+
+  it('of the Linux build are the ones the sources make now', { skip: !existsSync(join(root, 'build/linux/app/kavenor')) }, () => {
+    for (const file of FILES) {
+      assert.ok(readFileSync(join(root, 'build/linux/app', file)).equals(read(file)),
+        `build/linux/app/${file} is not what the sources make: run scripts/build.sh linux`);
+    }
+  });
+
   for (const file of FILES) {
     it(`${file} is one self-contained UTF-8 file`, () => {
       const bytes = read(file);
@@ -22,19 +66,84 @@ describe('page files', () => {
       // Served without a content type, so the charset must be seen early.
       assert.ok(bytes.subarray(0, 1024).toString('latin1').includes('<meta charset="utf-8">'));
       assert.ok(text.startsWith('<!doctype html>'));
-      const EXTERNAL = [/<script[^>]*\ssrc\s*=/i, /<link[^>]*rel\s*=\s*["']?stylesheet/i,
-        /(?:src|href)\s*=\s*["']?(?:https?:)?\/\//i, /@import|@font-face|url\(\s*["']?(?:https?:)?\/\//i];
-      for (const pattern of EXTERNAL) assert.ok(!pattern.test(text), `${file} loads something: ${pattern}`);
+      assert.ok(text.includes('<link rel="icon" href="data:,">'), 'the empty icon keeps the browser from asking');
+      const { markup, scripts, styles } = split(text);
+      assert.equal(scripts.length, 2, 'the client library and the page script');
+      assert.equal(styles.length, 1);
+      assert.doesNotMatch(markup, /<script\b[^>]*\ssrc\s*=/i);
+      assert.doesNotMatch(markup, /<link\b(?![^>]*rel="icon")[^>]*>/i, 'no link but the icon');
+      for (const [, , value] of markup.matchAll(/\s(src|href|srcset|action|poster|data)\s*=\s*["']?([^"'\s>]*)/gi)) {
+        assert.ok(value.startsWith('data:') || value.startsWith('#'), `${file} refers to ${value}`);
+      }
+      const inlineStyles = [...markup.matchAll(/\sstyle\s*=\s*"([^"]*)"/gi)].map((m) => m[1]);
+      for (const css of [...styles, ...inlineStyles]) {
+        assert.doesNotMatch(css, /@import|@font-face/i);
+        for (const [, url] of css.matchAll(/url\(\s*["']?([^"')]*)/gi)) assert.ok(url.startsWith('data:'), url);
+      }
+    });
+
+    it(`${file} inlines the client library, the shared script and the style sheet as they are`, () => {
+      const { scripts, styles } = split(read(file).toString('utf8'));
+      const client = inlined(source('client/kavenor-client.js'));
+      const ended = (js) => (js.endsWith('\n') ? js : js + '\n');
+      assert.ok(scripts[0] === '\n' + ended(client), 'the first script is the client library, unchanged');
+      assert.ok(scripts[1].startsWith('\n' + inlined(source('pages/src/page.js'))), 'the page script opens with page.js');
+      assert.ok(styles[0].includes(source('pages/src/style.css')), 'the style sheet');
     });
   }
 
-  it('the three pages share one style sheet and one common script', () => {
-    const texts = FILES.map((file) => read(file).toString('utf8'));
-    const style = texts.map((t) => between(t, '<style>', '</style>'));
-    const shared = texts.map((t) => between(t, '/* ---- shared by the three test pages', '/* ---- end of the shared part'));
-    for (let i = 1; i < FILES.length; i++) {
-      assert.ok(style[i] === style[0], `${FILES[i]} style differs from ${FILES[0]}`);
-      assert.ok(shared[i] === shared[0], `${FILES[i]} shared script differs from ${FILES[0]}`);
+  describe('the generator refuses a broken source', () => {
+    // [file under the copied tree, change, words of the error]
+    const BROKEN = [
+      ['pages/src/NFC_idcard.page', (t) => t.replace('@@ models\n', '@@ model\n'), "unknown section 'model'"],
+      ['pages/src/NFC_idcard.page', (t) => t.replace(/@@ reference\n/, ''), 'missing section(s) reference'],
+      ['pages/src/NFC_idcard.page', (t) => 'stray\n' + t, 'text before the first section'],
+      ['pages/src/page.html', (t) => t.replace('{{models}}', '{{model}}'), 'unknown placeholder {{model}}'],
+      ['pages/src/style.css', (t) => t + 'body { background: url(https://example.com/a.png); }\n', 'loads something'],
+      ['pages/src/style.css', (t) => t + '@import "other.css";\n', 'loads something'],
+      ['pages/src/page.js', (t) => t.replace('\n', '\r\n'), 'carriage return'],
+    ];
+    for (const [path, change, words] of BROKEN) {
+      it(`${path}: ${words}`, () => {
+        const tree = tempDir('kavenor-pages-src-');
+        cpSync(join(root, 'pages'), join(tree, 'pages'), { recursive: true, filter: (p) => !p.endsWith('.html') || p.includes('/src/') });
+        cpSync(join(root, 'client'), join(tree, 'client'), { recursive: true });
+        writeFileSync(join(tree, path), change(readFileSync(join(tree, path), 'utf8')));
+        const out = join(tree, 'out');
+        const result = spawnSync('/usr/bin/python3', [join(tree, 'pages/make_pages.py'), out], { encoding: 'utf8' });
+        assert.equal(result.status, 1, result.stderr);
+        assert.ok(result.stderr.includes(words), result.stderr);
+        assert.equal(existsSync(join(out, 'NFC_idcard.html')), false, 'nothing written');
+      });
+    }
+  });
+
+  describe('in Chromium', () => {
+    let browser;
+    before(async () => { browser = await launchBrowser(); });
+    after(async () => { await browser?.close(); });
+
+    // A reader model whose card the page shows in full.
+    const MODEL = { '03_idcard.html': 0, 'NFC_idcard.html': 3, 'idcardM1.html': 1 };
+    for (const file of FILES) {
+      it(`${file} asks for nothing but itself, also when showing a card`, async () => {
+        const service = await startService({ page: file, model: MODEL[file] });
+        try {
+          const page = await browser.newPage();
+          const requests = [];
+          page.on('request', (request) => requests.push(request.url()));
+          await page.goto(service.baseUrl);
+          await page.waitForSelector('#connState[data-state="open"]');
+          assert.equal((await run(page, '3')).kind, 'ok');
+          assert.equal(await page.evaluate(() => typeof Kavenor.KavenorClient), 'function');
+          const elsewhere = requests.filter((url) => url !== service.baseUrl + '/' && !url.startsWith('data:'));
+          assert.deepEqual(elsewhere, []);
+          assert.deepEqual(page.errors, []);
+          await page.close();
+        } finally {
+          await service.stop();
+        }
+      });
     }
   });
 });
