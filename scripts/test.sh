@@ -114,6 +114,14 @@ rm -rf "$reports"; mkdir -p "$reports"
   --test-reporter=junit --test-reporter-destination="$reports/pages.xml") || status=1
 summary+=("$($py scripts/count_results.py pages "$reports")")
 
+# The client library for pages: in Node and in Chromium, against the Linux program.
+note "client library"
+reports="$root/build/linux/client-reports"
+rm -rf "$reports"; mkdir -p "$reports"
+node --test --test-reporter=dot --test-reporter-destination=stdout \
+  --test-reporter=junit --test-reporter-destination="$reports/client.xml" tests/client || status=1
+summary+=("$($py scripts/count_results.py client "$reports")")
+
 # The command parser under libFuzzer for a bounded time; any finding fails the run.
 note "fuzzing the command parser"
 if "$root/scripts/fuzz.sh" 60; then summary+=("fuzz: 1 passed, 0 failed, 0 skipped")
