@@ -11,7 +11,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 run_packages=(cmake ninja-build g++ make libwebsocketpp-dev libboost-dev libboost-system-dev googletest libgtest-dev)
 dist_packages=(mingw-w64 g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix python3 nsis osslsigncode)
 test_packages=(wine wine64 xvfb locales python3-websockets python3-pytest chromium clang libclang-rt-14-dev
-  fonts-wqy-microhei openssl)
+  fonts-wqy-microhei openssl node-typescript)
 
 case "$profile" in
   run) wanted=("${run_packages[@]}") ;;
