@@ -7,8 +7,8 @@ import shutil
 import pytest
 
 from clients import RawClient, WsClient, http_get, listening
-from kavenor_app import free_port
-from windows import RUN_KEY, UNINSTALL_KEY, wait_until
+from kavenor_app import free_port, wait_until
+from windows import RUN_KEY, UNINSTALL_KEY
 
 DEVICE_NAME = "大厅 2/窗口"   # a blank and a "/", which ${GetOptions} would cut off
 ORIGINS = "https://counter.example.cn,http://10.1.2.3:8080"

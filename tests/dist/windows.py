@@ -7,21 +7,11 @@ import time
 from pathlib import Path
 
 from clients import listening
-from kavenor_app import ROOT
+from kavenor_app import ROOT, wait_until
 
 WINE_RUN = ROOT / "scripts" / "wine-run"
 RUN_KEY = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Run"
 UNINSTALL_KEY = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\Kavenor"
-
-
-def wait_until(done, seconds=180):
-    """Whether `done` came to hold; the time is a guard against a hang only."""
-    deadline = time.monotonic() + seconds
-    while not done():
-        if time.monotonic() > deadline:
-            return False
-        time.sleep(0.1)
-    return True
 
 
 class Windows:

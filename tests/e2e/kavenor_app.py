@@ -99,6 +99,16 @@ def start_xvfb(env):
     return proc
 
 
+def wait_until(done, timeout=180.0, interval=0.05):
+    """Whether `done` came to hold within `timeout` seconds (a guard against a hang, not a bound)."""
+    deadline = time.monotonic() + timeout
+    while not done():
+        if time.monotonic() > deadline:
+            return False
+        time.sleep(interval)
+    return True
+
+
 def free_port():
     """A TCP port that nothing listens on, on IPv4 nor IPv6 (chosen by the kernel, then released)."""
     for _ in range(50):

@@ -7,6 +7,7 @@ import time
 import pytest
 
 from clients import OP_TEXT, RawClient, WsClient, frame
+from kavenor_app import wait_until
 
 MIB = 1024 * 1024
 BUDGET_KIB = 64 * 1024
@@ -53,13 +54,6 @@ def closed_with(client, code):
         return client.close_code(timeout=0.5)[0] == code
     except (TimeoutError, OSError):
         return False
-
-
-def wait_until(done):
-    deadline = time.monotonic() + HANG_GUARD  # a guard against a hang only
-    while not done() and time.monotonic() < deadline:
-        time.sleep(0.1)
-    return done()
 
 
 def test_unfinished_messages_on_thirty_connections_stay_within_the_budget(app):

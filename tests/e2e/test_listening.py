@@ -8,18 +8,9 @@ import time
 import pytest
 
 from clients import RawClient, WsClient, connection_refused, http_get
-from kavenor_app import ipv6_loopback_works, port_is_free
+from kavenor_app import ipv6_loopback_works, port_is_free, wait_until
 
 SAM_REPLY = "05.01-00002019-0000123456-0000000007"
-
-
-def wait_until(predicate, timeout, interval=0.05):
-    deadline = time.monotonic() + timeout
-    while not predicate():
-        if time.monotonic() > deadline:
-            return False
-        time.sleep(interval)
-    return True
 
 
 def loopbacks():

@@ -7,10 +7,10 @@ import re
 import signal
 import subprocess
 import threading
-import time
 
 import pytest
 
+import kavenor_app
 from clients import WsClient, listening
 from kavenor_app import free_port
 
@@ -19,10 +19,7 @@ ACCESS_STAMP = re.compile(r"\[\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\] \[")
 
 
 def wait_until(predicate, timeout, what):
-    deadline = time.monotonic() + timeout
-    while not predicate():
-        assert time.monotonic() < deadline, f"gave up waiting for {what}"
-        time.sleep(0.05)
+    assert kavenor_app.wait_until(predicate, timeout), f"gave up waiting for {what}"
 
 
 def settings(app):
