@@ -111,7 +111,6 @@ bool RecordBench() {
 }  // namespace kavenor
 
 int main() {
-  kavenor::TakePostedStatuses();
   bool ok = kavenor::MemoryBench();
   ok = kavenor::RecordBench() && ok;
   return ok ? 0 : 1;

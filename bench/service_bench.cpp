@@ -327,7 +327,7 @@ class InProcessService {
     drivers_ = app_.MakeDrivers();
     server_ = std::make_unique<CWebSocketServer>(*drivers_, app_.configPath(), app_.moduleDir());
     thread_ = std::thread([this] {
-      server_->Run(nullptr);
+      server_->Run();
       ended_ = true;
     });
   }
@@ -339,7 +339,6 @@ class InProcessService {
     for (int i = 0; i < 200 && !ended_; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
     if (!ended_) return false;
     thread_.join();
-    TakePostedStatuses();
     return true;
   }
 
@@ -427,13 +426,13 @@ Figure CommandAlone() {
   testing::SimulatedApp app("full");
   SetQuickReader(app);
   std::unique_ptr<ReaderDrivers> drivers = app.MakeDrivers();
-  SetDeviceModel(1);
+  const Command command = *ParseCommand(kCommand);
   std::vector<double> us;
   for (size_t i = 0; i < kWarmUp + 3000; ++i) {
     const auto t0 = Clock::now();
-    std::optional<std::u16string> reply = HandleCommand(kCommand, *drivers);
+    std::u16string reply = RunCommand(command, kModelOrv5a, *drivers);
     const auto t1 = Clock::now();
-    if (!reply || reply->find(u'|') == std::u16string::npos) throw std::runtime_error("the command alone failed");
+    if (reply.find(u'|') == std::u16string::npos) throw std::runtime_error("the command alone failed");
     if (i >= kWarmUp) us.push_back(std::chrono::duration<double, std::micro>(t1 - t0).count());
     if (i % 500 == 0) app.ClearCalls(DriverKind::k5A);
   }
@@ -566,7 +565,6 @@ int Main() {
   dup2(logFile, STDOUT_FILENO);
   dup2(logFile, STDERR_FILENO);
   close(logFile);
-  TakePostedStatuses();
 
   // The figures are ratios of runs made side by side, but a busy machine still widens the p99s.
   std::ifstream loadavg("/proc/loadavg");

@@ -24,4 +24,9 @@ void FlushHeldOutput();
 // Writes `bytes` to the stream as they are (the platform part: one lock, the whole buffer).
 void WriteStandardStream(StdStream stream, const char* bytes, size_t size);
 
+// False for a windowed start without a console or redirection (Windows: no valid standard output
+// handle) or a descriptor 1 that is closed or /dev/null (elsewhere): what is written there is lost,
+// so a writer may skip formatting it.
+bool StandardOutputAttached();
+
 }  // namespace kavenor

@@ -1,3 +1,5 @@
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -18,6 +20,13 @@ void WriteStandardStream(StdStream stream, const char* bytes, size_t size) {
     bytes += n;
     size -= static_cast<size_t>(n);
   }
+}
+
+bool StandardOutputAttached() {
+  struct stat out {}, null {};
+  if (fstat(STDOUT_FILENO, &out) != 0) return false;
+  // /dev/null stands in for a closed descriptor (the program opens it there at start).
+  return !(stat("/dev/null", &null) == 0 && out.st_rdev == null.st_rdev && S_ISCHR(out.st_mode));
 }
 
 }  // namespace kavenor

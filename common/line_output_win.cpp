@@ -20,4 +20,9 @@ void WriteStandardStream(StdStream stream, const char* bytes, size_t size) {
   }
 }
 
+bool StandardOutputAttached() {
+  HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+  return out != nullptr && out != INVALID_HANDLE_VALUE;
+}
+
 }  // namespace kavenor

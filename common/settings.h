@@ -23,8 +23,8 @@ std::u16string ReadSettingString(const std::u16string& section, const std::u16st
                                  const std::u16string& fallback, const std::u16string& path,
                                  size_t capacity);
 
-// Writes [section] key=value, creating the file, section or key as needed. Returns false when the
-// file could not be written.
+// Writes [section] key=value, creating the file, section or key as needed; every other line stays.
+// Writes from several threads are serialised. Returns false when the file could not be written.
 bool WriteSettingString(const std::u16string& section, const std::u16string& key,
                         const std::u16string& value, const std::u16string& path);
 

@@ -1,8 +1,11 @@
 // The stand-in for the Windows private-profile calls: an INI file in UTF-8.
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -129,12 +132,13 @@ std::optional<std::string> Lookup(const std::u16string& section, const std::u16s
   return ValueOf(lines[*loc.key].text);
 }
 
-// Replaces the file with `bytes`: a temporary file beside it, then a rename, so a reader sees the
-// old file or the new one, never half of one.
+// Replaces the file with `bytes`: a temporary file of this write's own beside it, then a rename, so
+// a reader sees the old file or the new one, never half of one.
 bool ReplaceFile(const std::string& path, const std::string& bytes) {
-  std::string tmp = path + ".tmp-" + std::to_string(getpid());
-  int fd = open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  std::string tmp = path + ".tmp-XXXXXX";
+  int fd = mkstemp(tmp.data());
   if (fd < 0) return false;
+  fchmod(fd, 0644);
   size_t done = 0;
   while (done < bytes.size()) {
     ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
@@ -179,6 +183,9 @@ std::u16string ReadSettingString(const std::u16string& section, const std::u16st
 
 bool WriteSettingString(const std::u16string& section, const std::u16string& key,
                         const std::u16string& value, const std::u16string& path) {
+  // Read, change, replace: two writers at once would each drop the other's change.
+  static std::mutex oneWriter;
+  std::lock_guard<std::mutex> lock(oneWriter);
   std::string bom;
   std::vector<Line> lines = LoadLines(path, &bom);
   std::string s = Utf16ToUtf8(section), k = Utf16ToUtf8(key), v = Utf16ToUtf8(value);

@@ -2,10 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cctype>
+#include <filesystem>
 #include <optional>
+#include <thread>
 
 #include "common/test_support.h"
+#include "common/text.h"
 
 namespace kavenor {
 namespace {
@@ -122,6 +126,35 @@ TEST(Settings, TextIsCutToTheBufferCapacity) {
   ASSERT_TRUE(WriteSettingString(u"Device", u"DeviceName", longName, path));
   EXPECT_EQ(ReadSettingString(u"Device", u"DeviceName", u"", path, 256), longName.substr(0, 255));
   EXPECT_EQ(ReadSettingString(u"Device", u"Missing", u"大厅1", path, 3), u"大厅");
+}
+
+// The reader thread records the reader port while the window records a setting: no write may
+// lose another's key, whichever section either is in.
+TEST(Settings, TwoThreadsWritingDifferentKeysLoseNothing) {
+  ScratchDir dir;
+  std::u16string path = dir.Join(u"Config.ini");
+  ASSERT_TRUE(WriteSettingString(u"IP", u"port", u"7415", path));
+  ASSERT_TRUE(WriteSettingString(u"Device", u"DeviceName", u"大厅1", path));
+  constexpr int kWrites = 2000;
+  std::atomic<int> failed{0};
+  auto writer = [&](const char16_t* section, const char16_t* key) {
+    for (int i = 1; i <= kWrites; ++i)
+      if (!WriteSettingString(section, key, DecimalText(i), path)) ++failed;
+  };
+  std::thread com(writer, u"IP", u"Com");
+  std::thread model(writer, u"Device", u"ID");
+  com.join();
+  model.join();
+  EXPECT_EQ(failed, 0);
+  EXPECT_EQ(ReadSettingInt(u"IP", u"Com", 0, path), kWrites);
+  EXPECT_EQ(ReadSettingInt(u"Device", u"ID", 0, path), kWrites);
+  EXPECT_EQ(ReadSettingInt(u"IP", u"port", 0, path), 7415);
+  EXPECT_EQ(ReadSettingString(u"Device", u"DeviceName", u"", path, 64), u"大厅1");
+  // No temporary file is left behind.
+  std::vector<std::filesystem::path> files;
+  for (const auto& entry : std::filesystem::directory_iterator(std::filesystem::path(dir.path())))
+    files.push_back(entry.path().filename());
+  EXPECT_EQ(files, std::vector<std::filesystem::path>{"Config.ini"});
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include <windows.h>
 
+#include <mutex>
 #include <vector>
 
 #include "common/settings.h"
@@ -26,6 +27,9 @@ std::u16string ReadSettingString(const std::u16string& section, const std::u16st
 
 bool WriteSettingString(const std::u16string& section, const std::u16string& key,
                         const std::u16string& value, const std::u16string& path) {
+  // One writer at a time in the process, as on Linux; the system's own locking is not ours to rely on.
+  static std::mutex oneWriter;
+  std::lock_guard<std::mutex> lock(oneWriter);
   return WritePrivateProfileStringW(W(section), W(key), W(value), W(path)) != FALSE;
 }
 

@@ -1,9 +1,9 @@
-// What the service thread posts to the settings window: reader outcomes and a service that could
-// not start.
+// What the reader and the service report to the program: reader outcomes and a service that could
+// not start. The window takes them as posted messages; the Linux stand-in from a queue of its own.
 #pragma once
 
 #include <cstdint>
-#include <vector>
+#include <functional>
 
 namespace kavenor {
 
@@ -21,6 +21,9 @@ enum StatusCode : uint32_t {
   kStatusBadSamId = 6,    // the security-module number is not in its dash-separated form
 };
 
+// Receives each outcome of a reader operation, on the reader thread; must not wait for the window.
+using StatusSink = std::function<void(uint32_t code)>;
+
 // HWND on Windows; an opaque token elsewhere.
 using WindowHandle = void*;
 
@@ -28,12 +31,6 @@ using WindowHandle = void*;
 // PostMessageW (a null window posts to the calling thread's queue). Linux: a process-wide queue
 // that the stand-in shell drains.
 void PostToWindow(WindowHandle window, uint32_t message, uintptr_t value);
-
-inline void PostStatus(WindowHandle window, uint32_t code) { PostToWindow(window, StatusMessage, code); }
-
-// Takes the status codes posted so far that have not been taken yet, oldest first. Windows: those
-// in the calling thread's own queue (posted to a null window). Linux: those in the queue.
-std::vector<uint32_t> TakePostedStatuses();
 
 // Linux only: blocks until a message is in the queue and takes it.
 struct PostedMessage {

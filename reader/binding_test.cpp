@@ -104,7 +104,7 @@ TEST(Binding, MissingEntryPointsAnswerAsFailedCalls) {
     SCOPED_TRACE(c.name);
     for (DriverKind k : {DriverKind::k5A, DriverKind::k5U, DriverKind::k5ULN}) commOnly.ClearCalls(k);
     EXPECT_EQ(c.op(*bound), c.commOnlyReply);
-    EXPECT_EQ(TakePostedStatuses(), c.commOnlyStatus);
+    EXPECT_EQ(commOnly.TakeStatuses(), c.commOnlyStatus);
     auto calls = commOnly.CallTexts(DriverKind::k5A);
     auto callsU = commOnly.CallTexts(DriverKind::k5U);
     auto callsLN = commOnly.CallTexts(DriverKind::k5ULN);
@@ -113,7 +113,7 @@ TEST(Binding, MissingEntryPointsAnswerAsFailedCalls) {
     EXPECT_EQ(calls, (std::vector<std::string>{"ORV_InitComm port=1", "ORV_CloseComm"}));
 
     EXPECT_EQ(c.op(*unbound), u"连接设备失败");
-    EXPECT_EQ(TakePostedStatuses(), std::vector<uint32_t>{2});
+    EXPECT_EQ(none.TakeStatuses(), std::vector<uint32_t>{2});
   }
 }
 

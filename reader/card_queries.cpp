@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "common/reply_texts.h"
 #include "common/text.h"
 #include "reader/reader_driver.h"
 
@@ -29,7 +30,7 @@ std::u16string ReaderDriver::ReadBankCardNumber() {
     char number[64] = {}, second[6] = {};
     int extra = 0;
     if (!entry_.M1_MF_GetFisCardID || entry_.M1_MF_GetFisCardID(number, second, &extra) != sdk::kM1Ok)
-      return u"读金融卡失败";
+      return texts::kBankCardFailed;
     std::u16string reply;
     for (char16_t c : AnsiToUtf16(BytesUpToZero(number, sizeof number)))
       if (c != u'f') reply += c;  // only the lower-case filler; "F" stays
@@ -52,7 +53,7 @@ std::u16string ReaderDriver::ReadSamId() {
       size_t hyphen = raw.find(u'-', position);
       if (hyphen == std::u16string::npos) {
         Post(kStatusBadSamId);
-        return u"获取安全模块号失败";
+        return texts::kSamIdFailed;
       }
       groups[g] = raw.substr(position, hyphen - position);
       position = hyphen + 1;

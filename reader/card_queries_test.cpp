@@ -30,7 +30,7 @@ TEST(ReadSamId, TextForms) {
     app.SetScenario(DriverKind::k5U, {{"ports", "1"}, {"sam", c.raw}});
     auto driver = app.MakeDriver(DriverKind::k5U);
     EXPECT_EQ(driver->ReadSamId(), c.reply);
-    EXPECT_EQ(TakePostedStatuses(), c.status);
+    EXPECT_EQ(app.TakeStatuses(), c.status);
     EXPECT_EQ(app.CallNames(DriverKind::k5U),
               (std::vector<std::string>{"ORV_InitComm", "ORV_GetSAMID", "ORV_CloseComm"}));
   }
@@ -52,7 +52,7 @@ TEST(ReadCompleteSamId, RawRecord) {
     app.SetScenario(DriverKind::k5ULN, {{"ports", "1"}, {"samraw", c.raw}, {"result.ORV_GetCompleteSAMID", c.result}});
     auto driver = app.MakeDriver(DriverKind::k5ULN);
     EXPECT_EQ(driver->ReadCompleteSamId(), c.reply);
-    EXPECT_TRUE(TakePostedStatuses().empty());
+    EXPECT_TRUE(app.TakeStatuses().empty());
     EXPECT_EQ(app.CallNames(DriverKind::k5ULN),
               (std::vector<std::string>{"ORV_InitComm", "ORV_GetCompleteSAMID", "ORV_CloseComm"}));
   }
@@ -77,7 +77,7 @@ TEST(ReadBankCardNumber, OnlyLowerCaseFillerGoes) {
     auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(driver->ReadBankCardNumber(), c.reply);
     EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(10));
-    EXPECT_TRUE(TakePostedStatuses().empty());
+    EXPECT_TRUE(app.TakeStatuses().empty());
     EXPECT_EQ(app.CallNames(DriverKind::k5A),
               (std::vector<std::string>{"ORV_InitComm", "M1_MF_GetFisCardID", "ORV_CloseComm"}));
   }

@@ -4,6 +4,7 @@
 #include <memory>
 #include <new>
 
+#include "common/reply_texts.h"
 #include "common/base64.h"
 #include "common/text.h"
 #include "reader/reader_driver.h"
@@ -89,7 +90,7 @@ void AppendIssueCount(std::u16string& out, sdk::IssuesNumFn getIssuesNum) {
 
 std::u16string ReaderDriver::FormatCardRecord() {
   const EntryPoints& e = entry_;
-  if (!e.GetCertTypeU) return u"ORV_GetCertTypeU函数找不到";
+  if (!e.GetCertTypeU) return texts::kNoCertTypeGetter;
   const bool is5U = kind_ == DriverKind::k5U;
 
   unsigned char type[4] = {};

@@ -105,7 +105,7 @@ TEST(CardRecord, LayoutPerDriverAndKind) {
     app.SetScenario(c.kind, c.scenario);
     auto driver = app.MakeDriver(c.kind);
     EXPECT_EQ(Utf16ToUtf8(driver->ReadIdCard()), Utf16ToUtf8(Prefix(c.kind)) + c.record);
-    EXPECT_EQ(TakePostedStatuses(), std::vector<uint32_t>{0});
+    EXPECT_EQ(app.TakeStatuses(), std::vector<uint32_t>{0});
   }
 }
 
@@ -117,7 +117,7 @@ TEST(CardRecord, FingerprintIsAlways1368Base64Characters) {
   std::u16string reply = driver->ReadIdCard();
   std::u16string expected = u"|" + std::u16string(1364, u'/') + u"/w==|";
   EXPECT_NE(reply.find(expected), std::u16string::npos);
-  TakePostedStatuses();
+  app.TakeStatuses();
 }
 
 // A library that writes no terminating zero is read up to the capacity it was given.
@@ -136,7 +136,7 @@ TEST(CardRecord, UnterminatedTextsStopAtTheirCapacity) {
   EXPECT_EQ(sizes[18], 128u);    // nation code
   EXPECT_EQ(sizes[19], 102400u); // photo
   EXPECT_EQ(sizes[21], 10240000u);
-  TakePostedStatuses();
+  app.TakeStatuses();
 }
 
 }  // namespace

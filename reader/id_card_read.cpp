@@ -1,4 +1,5 @@
 // The identity-card reads: open, authenticate, read, build the record, post the outcome, close.
+#include "common/reply_texts.h"
 #include "reader/reader_driver.h"
 
 namespace kavenor {
@@ -26,10 +27,10 @@ std::u16string ReaderDriver::ReadIdCardWith(bool noJudge, std::optional<uint32_t
     sdk::NoArgFn authenticate = noJudge ? entry_.ORV_AuthenticateForNoJudge : entry_.ORV_Authenticate;
     uint32_t status;
     if (!authenticate || authenticate() != sdk::kOk) {
-      reply = u"卡认证失败";
+      reply = texts::kCardAuthFailed;
       status = kStatusAuthFailed;
     } else if (ReadCardContent() != sdk::kOk) {
-      reply = u"读卡失败";
+      reply = texts::kCardReadFailed;
       status = kStatusReadFailed;
     } else {
       reply += FormatCardRecord();

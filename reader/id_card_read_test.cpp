@@ -61,7 +61,7 @@ TEST(IdCardRead, OutcomesStatusAndClosing) {
       EXPECT_EQ(reply, c.reply);
       EXPECT_EQ(app.CallNames(c.kind), c.calls);
     }
-    EXPECT_EQ(TakePostedStatuses(), std::vector<uint32_t>{c.status});
+    EXPECT_EQ(app.TakeStatuses(), std::vector<uint32_t>{c.status});
   }
 }
 
@@ -70,7 +70,7 @@ TEST(IdCardRead, JudgeAndNoJudgeGiveTheSameReply) {
   app.SetScenario(DriverKind::k5U, {{"ports", "1"}});
   auto driver = app.MakeDriver(DriverKind::k5U);
   EXPECT_EQ(driver->ReadIdCard(), driver->ReadIdCardNoJudge());
-  TakePostedStatuses();
+  app.TakeStatuses();
 }
 
 TEST(IdCardRead, DelayedVariantsPauseOnlyAfterASuccessfulOpen) {
@@ -85,13 +85,13 @@ TEST(IdCardRead, DelayedVariantsPauseOnlyAfterASuccessfulOpen) {
     EXPECT_EQ(calls[0].name, "ORV_InitComm");  // the saved port answered at once
     EXPECT_GE(calls[1].ms - calls[0].ms, 480u) << calls[1].name;  // tick steps of ~16 ms
   }
-  TakePostedStatuses();
+  app.TakeStatuses();
   // No reader: the port search and nothing after it; the pause follows only a successful open.
   app.SetScenario(DriverKind::k5A, {{"ports", ""}});
   app.ClearCalls(DriverKind::k5A);
   EXPECT_EQ(driver->ReadIdCardDelayed(), u"连接设备失败");
   EXPECT_EQ(app.CallNames(DriverKind::k5A), kNoReader);
-  EXPECT_EQ(TakePostedStatuses(), std::vector<uint32_t>{2});
+  EXPECT_EQ(app.TakeStatuses(), std::vector<uint32_t>{2});
 }
 
 TEST(IdCardRead, DeviceNameWithBarsIsInsertedUnchanged) {
@@ -100,7 +100,7 @@ TEST(IdCardRead, DeviceNameWithBarsIsInsertedUnchanged) {
   WriteSettingString(u"Device", u"DeviceName", u"窗口|2", app.configPath());
   auto driver = app.MakeDriver(DriverKind::k5U);
   EXPECT_EQ(driver->ReadIdCard().substr(0, 14), u"ORV5U|窗口|2|身份证");
-  TakePostedStatuses();
+  app.TakeStatuses();
 }
 
 }  // namespace

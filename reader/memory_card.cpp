@@ -1,6 +1,7 @@
 // Contactless memory-card (M1) operations on ORV5A: one reader cycle and one library call each.
 #include <cstring>
 
+#include "common/reply_texts.h"
 #include "reader/reader_driver.h"
 
 namespace kavenor {
@@ -27,7 +28,7 @@ void AppendIdentifier(std::u16string& out, const uint8_t id[4]) {
 std::u16string ReaderDriver::M1Request(uint32_t pauseMs) {
   return InReaderCycle(pauseMs, [&]() -> std::u16string {
     uint8_t id[4] = {}, request[4] = {};
-    if (!entry_.ORV_M1_Request || entry_.ORV_M1_Request(0, id, request) != sdk::kM1Ok) return u"M1卡认证失败";
+    if (!entry_.ORV_M1_Request || entry_.ORV_M1_Request(0, id, request) != sdk::kM1Ok) return texts::kM1AuthFailed;
     std::u16string reply;
     AppendIdentifier(reply, id);
     reply += u'|';
@@ -40,7 +41,7 @@ std::u16string ReaderDriver::M1Read(uint32_t pauseMs, const uint8_t key[6], uint
   return InReaderCycle(pauseMs, [&]() -> std::u16string {
     uint8_t id[4] = {}, data[16] = {}, keyCopy[6];
     std::memcpy(keyCopy, key, sizeof keyCopy);
-    if (!entry_.ORV_M1_Read || entry_.ORV_M1_Read(0, id, block, keyCopy, data) != sdk::kM1Ok) return u"读M1卡失败";
+    if (!entry_.ORV_M1_Read || entry_.ORV_M1_Read(0, id, block, keyCopy, data) != sdk::kM1Ok) return texts::kM1ReadFailed;
     std::u16string reply;
     AppendIdentifier(reply, id);
     reply += u'|';
@@ -56,7 +57,7 @@ std::u16string ReaderDriver::M1Write(uint32_t pauseMs, const uint8_t key[6], uin
     std::memcpy(keyCopy, key, sizeof keyCopy);
     std::memcpy(dataCopy, data, sizeof dataCopy);
     if (!entry_.ORV_M1_Write || entry_.ORV_M1_Write(0, id, block, keyCopy, dataCopy) != sdk::kM1Ok)
-      return u"写M1卡失败";
+      return texts::kM1WriteFailed;
     std::u16string reply;
     AppendIdentifier(reply, id);
     return reply;

@@ -22,7 +22,7 @@ class MemoryCard : public ::testing::Test {
                                        {"m1.block.5", "abababababababababababababababab"}});
     driver_ = app_.MakeDriver(DriverKind::k5A);
   }
-  void TearDown() override { EXPECT_TRUE(TakePostedStatuses().empty()) << "card failures post nothing"; }
+  void TearDown() override { EXPECT_TRUE(app_.TakeStatuses().empty()) << "card failures post nothing"; }
 
   SimulatedApp app_;
   std::unique_ptr<ReaderDriver> driver_;
@@ -84,7 +84,7 @@ TEST_F(MemoryCard, PauseAfterOpening) {
 TEST_F(MemoryCard, NoReader) {
   app_.SetScenario(DriverKind::k5A, {{"ports", ""}});
   EXPECT_EQ(driver_->M1Request(0), u"连接设备失败");
-  EXPECT_EQ(TakePostedStatuses(), std::vector<uint32_t>{2});
+  EXPECT_EQ(app_.TakeStatuses(), std::vector<uint32_t>{2});
 }
 
 }  // namespace

@@ -24,7 +24,7 @@ TEST(OpenReader, SavedPortAnswers) {
   EXPECT_TRUE(driver->OpenReader());
   EXPECT_EQ(app.CallTexts(DriverKind::k5A), InitCalls({5}));
   EXPECT_EQ(testing::ReadFileBytes(app.configPath()), before);
-  EXPECT_TRUE(TakePostedStatuses().empty());
+  EXPECT_TRUE(app.TakeStatuses().empty());
 }
 
 TEST(OpenReader, SearchFindsThePortAndSavesIt) {
@@ -35,7 +35,7 @@ TEST(OpenReader, SearchFindsThePortAndSavesIt) {
   EXPECT_EQ(app.CallTexts(DriverKind::k5A), InitCalls({1, 1001, 1002, 1003}));
   EXPECT_EQ(driver->savedPort(), 1003);
   EXPECT_EQ(ReadSettingString(u"IP", u"Com", u"", app.configPath(), 64), u"1003");
-  EXPECT_TRUE(TakePostedStatuses().empty());
+  EXPECT_TRUE(app.TakeStatuses().empty());
 
   // The next command opens on its first attempt.
   app.ClearCalls(DriverKind::k5A);
@@ -54,7 +54,7 @@ TEST(OpenReader, NoReaderTriesEveryPortOnceThenReportsStatus2) {
   for (int p = 1; p <= 16; ++p) expected.push_back("ORV_InitComm port=" + std::to_string(p));
   EXPECT_EQ(expected.size(), 33u);
   EXPECT_EQ(app.CallTexts(DriverKind::k5U), expected);  // and no ORV_CloseComm
-  EXPECT_EQ(TakePostedStatuses(), std::vector<uint32_t>{2});
+  EXPECT_EQ(app.TakeStatuses(), std::vector<uint32_t>{2});
   EXPECT_EQ(driver->savedPort(), 7);
   EXPECT_EQ(ReadSettingInt(u"IP", u"Com", 0, app.configPath()), 7);
 }

@@ -1,14 +1,12 @@
 #include "reader/reader_driver.h"
 
 #include "common/clock.h"
+#include "common/reply_texts.h"
 #include "common/exe_dir.h"
 #include "common/settings.h"
 #include "common/text.h"
 
 namespace kavenor {
-namespace {
-
-}  // namespace
 
 const char16_t* SdkFolderName(DriverKind kind) {
   switch (kind) {
@@ -74,11 +72,13 @@ void ReaderDriver::CloseReader() {
 
 std::u16string ReaderDriver::InReaderCycle(std::optional<uint32_t> pauseMs,
                                            const std::function<std::u16string()>& cardWork) {
-  if (!OpenReader()) return u"连接设备失败";
+  if (!OpenReader()) return texts::kNoDevice;
+  struct Closer {
+    ReaderDriver* driver;
+    ~Closer() { driver->CloseReader(); }
+  } closer{this};
   if (pauseMs) SleepMs(*pauseMs);
-  std::u16string reply = cardWork();
-  CloseReader();
-  return reply;
+  return cardWork();
 }
 
 std::u16string PadLeftZeros(const std::u16string& text, size_t width) {

@@ -5,6 +5,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "common/shared_library.h"
 #include "common/status_message.h"
@@ -16,7 +17,7 @@ namespace kavenor {
 using MessageSink = std::function<void(const std::u16string&)>;
 
 // A process-wide object, never copied. Constructed on the main thread; afterwards used only by the
-// service thread, one operation at a time, so it needs no lock. Every operation opens the reader,
+// reader thread, one operation at a time, so it needs no lock. Every operation opens the reader,
 // does its card work, closes the reader and returns one reply text; failures are reply texts.
 class ReaderDriver {
  public:
@@ -34,8 +35,8 @@ class ReaderDriver {
   const std::u16string& deviceName() const { return deviceName_; }
   const EntryPoints& entryPoints() const { return entry_; }
 
-  // Set once by the service start-up, before the first command.
-  void SetStatusWindow(WindowHandle window) { statusWindow_ = window; }
+  // Where the operations report their outcomes; set by the program before the first operation.
+  void SetStatusSink(StatusSink sink) { statusSink_ = std::move(sink); }
 
   // Opens the reader: the saved port, then ports 1001-1016 and 1-16. A port found by the search is
   // saved and written to [IP] Com. When none answers, posts status 2 and returns false.
@@ -62,19 +63,21 @@ class ReaderDriver {
 
  private:
   // One reader cycle: OpenReader (else "连接设备失败" at once), the pause if any, the card work,
-  // then ORV_CloseComm exactly once whatever the work's outcome.
+  // then ORV_CloseComm exactly once whatever the work's outcome, an exception included.
   std::u16string InReaderCycle(std::optional<uint32_t> pauseMs, const std::function<std::u16string()>& cardWork);
   std::u16string ReadIdCardWith(bool noJudge, std::optional<uint32_t> pauseMs);
   int ReadCardContent();
   void CloseReader();
-  void Post(uint32_t code) { PostStatus(statusWindow_, code); }
+  void Post(uint32_t code) {
+    if (statusSink_) statusSink_(code);
+  }
 
   DriverKind kind_;
   SharedLibrary library_;
   EntryPoints entry_;
   int32_t savedPort_ = 1;
   std::u16string settingsPath_;
-  WindowHandle statusWindow_ = nullptr;
+  StatusSink statusSink_;
   std::u16string deviceName_;  // ORV5U only
 };
 

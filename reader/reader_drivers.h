@@ -12,10 +12,10 @@ struct ReaderDrivers {
         Reader5U(DriverKind::k5U, moduleDir, report),
         Reader5ULN(DriverKind::k5ULN, moduleDir, report) {}
 
-  void SetStatusWindow(WindowHandle window) {
-    Reader5A.SetStatusWindow(window);
-    Reader5U.SetStatusWindow(window);
-    Reader5ULN.SetStatusWindow(window);
+  void SetStatusSink(const StatusSink& sink) {
+    Reader5A.SetStatusSink(sink);
+    Reader5U.SetStatusSink(sink);
+    Reader5ULN.SetStatusSink(sink);
   }
 
   ReaderDriver Reader5A;

@@ -19,7 +19,6 @@ SimulatedApp::SimulatedApp(const std::string& variant, const std::vector<DriverK
     MakeDirs(SdkDir(kind));
     CopyFileTo(SimulatorVariantPath(variant), JoinPath(SdkDir(kind), SharedLibrary::FileName(u"kadrel")));
   }
-  TakePostedStatuses();  // nothing left over from an earlier test
 }
 
 std::u16string SimulatedApp::moduleDir() const { return dir_.path() + kPathSeparator; }
@@ -66,13 +65,30 @@ std::vector<std::string> SimulatedApp::CallNames(DriverKind kind) const {
 void SimulatedApp::ClearCalls(DriverKind kind) { RemoveFile(JoinPath(SdkDir(kind), u"calls.log")); }
 
 std::unique_ptr<ReaderDriver> SimulatedApp::MakeDriver(DriverKind kind) {
-  return std::make_unique<ReaderDriver>(kind, moduleDir(),
-                                        [this](const std::u16string& m) { messages.push_back(m); });
+  auto driver = std::make_unique<ReaderDriver>(kind, moduleDir(),
+                                               [this](const std::u16string& m) { messages.push_back(m); });
+  driver->SetStatusSink(statusSink());
+  return driver;
 }
 
 std::unique_ptr<ReaderDrivers> SimulatedApp::MakeDrivers() {
-  return std::make_unique<ReaderDrivers>(moduleDir(),
-                                         [this](const std::u16string& m) { messages.push_back(m); });
+  auto drivers = std::make_unique<ReaderDrivers>(moduleDir(),
+                                                 [this](const std::u16string& m) { messages.push_back(m); });
+  drivers->SetStatusSink(statusSink());
+  return drivers;
+}
+
+StatusSink SimulatedApp::statusSink() {
+  // Shared, so that a driver that outlives this object reports into nothing harmful.
+  return [statuses = statuses_](uint32_t code) {
+    std::lock_guard<std::mutex> lock(statuses->mutex);
+    statuses->codes.push_back(code);
+  };
+}
+
+std::vector<uint32_t> SimulatedApp::TakeStatuses() {
+  std::lock_guard<std::mutex> lock(statuses_->mutex);
+  return std::exchange(statuses_->codes, {});
 }
 
 }  // namespace kavenor::testing

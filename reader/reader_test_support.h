@@ -3,6 +3,7 @@
 #pragma once
 
 #include <memory>
+#include <mutex>
 #include <string>
 #include <utility>
 #include <vector>
@@ -41,14 +42,24 @@ class SimulatedApp {
   std::vector<std::string> CallNames(DriverKind kind) const;
   void ClearCalls(DriverKind kind);
 
-  // A driver bound to this folder; start-up messages are collected into `messages`.
+  // A driver bound to this folder; start-up messages are collected into `messages`, the status
+  // codes its operations report (on any thread) into what TakeStatuses returns.
   std::unique_ptr<ReaderDriver> MakeDriver(DriverKind kind);
   std::unique_ptr<ReaderDrivers> MakeDrivers();
   std::vector<std::u16string> messages;
 
+  // The status codes reported since the last call, oldest first.
+  std::vector<uint32_t> TakeStatuses();
+  StatusSink statusSink();
+
  private:
   std::u16string SdkDir(DriverKind kind) const;
   ScratchDir dir_;
+  struct Statuses {
+    std::mutex mutex;
+    std::vector<uint32_t> codes;
+  };
+  std::shared_ptr<Statuses> statuses_ = std::make_shared<Statuses>();
 };
 
 // The simulator variant as built, beside the test binary.

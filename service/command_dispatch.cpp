@@ -1,10 +1,7 @@
 #include "service/command_dispatch.h"
 
-#include <cstdint>
-
-#include "common/clock.h"
-#include "common/device_model.h"
-#include "service/command_params.h"
+#include "common/reply_texts.h"
+#include "reader/model_traits.h"
 
 namespace kavenor {
 
@@ -12,104 +9,77 @@ const char kStopListening[] = "stop-listening";
 
 namespace {
 
-constexpr char16_t kWaitExpired[] = u"读卡失败";
-constexpr char16_t kNoSamQuery[] = u"设备无法获取安全模块号";
-constexpr char16_t kNoSuchFunction[] = u"设备无此功能";
-constexpr char16_t kBadParameters[] = u"输入参数有误";
-
 // A result longer than this counts as a card record.
 constexpr size_t kShortestRecord = 100;
-constexpr uint32_t kAttemptPauseMs = 500;
 
-// Pauses after opening the reader for the memory-card commands: ORV5A, and ORV5A(FT232) or another.
-constexpr uint32_t kM1PauseOrv5a = 10;
-constexpr uint32_t kM1PauseFt232 = 200;
-
-// The identity-card read of codes 2 and 3 (noJudge false) or 4 (true); nullopt for a model
-// outside 0 to 3.
-std::optional<std::u16string> ReadIdCardFor(int32_t model, bool noJudge, ReaderDrivers& d) {
-  switch (model) {
-    case kModelOrv5u: return noJudge ? d.Reader5U.ReadIdCardNoJudge() : d.Reader5U.ReadIdCard();
-    case kModelOrv5a: return noJudge ? d.Reader5A.ReadIdCardNoJudge() : d.Reader5A.ReadIdCard();
-    case kModelOrv5aFt232: return noJudge ? d.Reader5A.ReadIdCardNoJudgeDelayed() : d.Reader5A.ReadIdCardDelayed();
-    case kModelOrv5uLn: return noJudge ? d.Reader5ULN.ReadIdCardNoJudge() : d.Reader5ULN.ReadIdCard();
-    default: return std::nullopt;
+ReaderDriver& DriverOf(DriverKind kind, ReaderDrivers& d) {
+  switch (kind) {
+    case DriverKind::k5U: return d.Reader5U;
+    case DriverKind::k5ULN: return d.Reader5ULN;
+    case DriverKind::k5A: break;
   }
+  return d.Reader5A;
 }
 
-// Repeats the read until it yields a record or the time-out has passed; the test comes before each
-// attempt, so a time-out of 0 makes none and an attempt begun before the deadline is finished. A
-// client that has gone ends it (nullopt): the reader and every other client are free again.
-std::optional<std::u16string> WaitingRead(const std::string& message, ReaderDrivers& d,
-                                          const std::function<bool()>& clientGone) {
-  const int32_t timeoutMs = CommandTimeoutMs(message);
-  std::u16string last;
-  const uint64_t start = TickCountMs();
-  while (TickCountMs() - start < static_cast<uint64_t>(timeoutMs)) {
-    if (clientGone && clientGone()) return std::nullopt;
-    if (std::optional<std::u16string> result = ReadIdCardFor(CurrentDeviceModel(), false, d))
-      last = std::move(*result);
-    if (last.size() > kShortestRecord) return last;
-    SleepMs(kAttemptPauseMs);
+// The identity-card read of codes 2 and 3 (noJudge false) or 4 (true); nullopt for a model without one.
+std::optional<std::u16string> ReadIdCard(const ModelTraits& traits, bool noJudge, ReaderDrivers& d) {
+  if (!traits.idCardDriver) return std::nullopt;
+  ReaderDriver& driver = DriverOf(*traits.idCardDriver, d);
+  if (traits.delayedIdCardRead) return noJudge ? driver.ReadIdCardNoJudgeDelayed() : driver.ReadIdCardDelayed();
+  return noJudge ? driver.ReadIdCardNoJudge() : driver.ReadIdCard();
+}
+
+std::u16string SamId(const ModelTraits& traits, ReaderDrivers& d) {
+  switch (traits.sam) {
+    case SamQuery::kText: return d.Reader5U.ReadSamId();
+    case SamQuery::kRaw: return d.Reader5ULN.ReadCompleteSamId();
+    case SamQuery::kNone: break;
   }
-  return kWaitExpired;
-}
-
-std::u16string SamId(int32_t model, ReaderDrivers& d) {
-  if (model == kModelOrv5u) return d.Reader5U.ReadSamId();
-  if (model == kModelOrv5uLn) return d.Reader5ULN.ReadCompleteSamId();
-  return kNoSamQuery;
-}
-
-// Every model but the two ORV5U ones, also a value outside the list.
-bool HasMemoryCard(int32_t model) { return model != kModelOrv5u && model != kModelOrv5uLn; }
-uint32_t M1Pause(int32_t model) { return model == kModelOrv5a ? kM1PauseOrv5a : kM1PauseFt232; }
-
-std::u16string M1Request(int32_t model, ReaderDrivers& d) {
-  if (!HasMemoryCard(model)) return kNoSuchFunction;
-  return d.Reader5A.M1Request(model == kModelOrv5a ? 0 : kM1PauseFt232);
-}
-
-std::u16string M1Read(const std::string& message, int32_t model, ReaderDrivers& d) {
-  uint8_t key[6] = {};
-  if (GetHexParam(message, "Key", key, sizeof key) < 0) return kBadParameters;
-  const auto block = static_cast<uint8_t>(GetIntParam(message, "Block") & 0xFF);
-  if (!HasMemoryCard(model)) return kNoSuchFunction;
-  return d.Reader5A.M1Read(M1Pause(model), key, block);
-}
-
-std::u16string M1Write(const std::string& message, int32_t model, ReaderDrivers& d) {
-  uint8_t key[6] = {};
-  uint8_t data[16] = {};
-  const auto block = static_cast<uint8_t>(GetIntParam(message, "Block") & 0xFF);
-  if (GetHexParam(message, "Key", key, sizeof key) < 0) return kBadParameters;
-  if (GetHexParam(message, "WriteBuf", data, sizeof data) < 0) return kBadParameters;
-  if (!HasMemoryCard(model)) return kNoSuchFunction;
-  return d.Reader5A.M1Write(M1Pause(model), key, block, data);
-}
-
-std::u16string BankCardNumber(int32_t model, ReaderDrivers& d) {
-  return model == kModelOrv5a ? d.Reader5A.ReadBankCardNumber() : kNoSuchFunction;
+  return texts::kNoSamQuery;
 }
 
 }  // namespace
 
-std::optional<std::u16string> HandleCommand(const std::string& payload, ReaderDrivers& drivers,
-                                            const std::function<bool()>& clientGone) {
-  const uint32_t code = CommandCode(payload);
-  if (code < 2 || code > 9) return std::nullopt;
-  if (code == 2) return WaitingRead(payload, drivers, clientGone);
-
-  const int32_t model = CurrentDeviceModel();
-  switch (code) {
-    case 3: return ReadIdCardFor(model, false, drivers).value_or(u"");
-    case 4: return ReadIdCardFor(model, true, drivers).value_or(u"");
-    case 5: return SamId(model, drivers);
-    case 6: return M1Request(model, drivers);
-    case 7: return M1Read(payload, model, drivers);
-    case 8: return M1Write(payload, model, drivers);
-    default: return BankCardNumber(model, drivers);
+std::u16string RunCommand(const Command& c, int32_t model, ReaderDrivers& d) {
+  const ModelTraits& traits = TraitsOf(model);
+  // The memory-card parameters are checked before the model is looked at.
+  if (c.badParameters) return texts::kBadParameters;
+  const bool m1 = traits.m1RequestPauseMs.has_value();
+  switch (c.code) {
+    case CommandCode::kWaitingRead:  // runs as attempts; see ReadAttempt
+    case CommandCode::kReadIdCard: return ReadIdCard(traits, false, d).value_or(u"");
+    case CommandCode::kReadIdCardNoJudge: return ReadIdCard(traits, true, d).value_or(u"");
+    case CommandCode::kSamId: return SamId(traits, d);
+    case CommandCode::kM1Request:
+      return m1 ? d.Reader5A.M1Request(*traits.m1RequestPauseMs) : texts::kNoSuchFunction;
+    case CommandCode::kM1Read:
+      return m1 ? d.Reader5A.M1Read(traits.m1BlockPauseMs, c.key, c.block) : texts::kNoSuchFunction;
+    case CommandCode::kM1Write:
+      return m1 ? d.Reader5A.M1Write(traits.m1BlockPauseMs, c.key, c.block, c.data) : texts::kNoSuchFunction;
+    case CommandCode::kBankCardNumber:
+      return traits.bankCard ? d.Reader5A.ReadBankCardNumber() : texts::kNoSuchFunction;
   }
+  return u"";
+}
+
+std::optional<std::u16string> ReadAttempt(int32_t model, ReaderDrivers& drivers) {
+  return ReadIdCard(TraitsOf(model), false, drivers);
+}
+
+bool IsCardRecord(const std::u16string& reply) { return reply.size() > kShortestRecord; }
+
+const char16_t* FailureText(CommandCode code) {
+  switch (code) {
+    case CommandCode::kWaitingRead:
+    case CommandCode::kReadIdCard:
+    case CommandCode::kReadIdCardNoJudge: return texts::kCardReadFailed;
+    case CommandCode::kSamId: return texts::kSamIdFailed;
+    case CommandCode::kM1Request: return texts::kM1AuthFailed;
+    case CommandCode::kM1Read: return texts::kM1ReadFailed;
+    case CommandCode::kM1Write: return texts::kM1WriteFailed;
+    case CommandCode::kBankCardNumber: return texts::kBankCardFailed;
+  }
+  return texts::kCardReadFailed;
 }
 
 }  // namespace kavenor

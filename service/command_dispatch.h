@@ -1,24 +1,34 @@
-// The command protocol without its transport: one message in, at most one reply text out.
+// A command run against the reader, without its transport or its queue: the reply of one command
+// of codes 3 to 9, or of one attempt of the waiting read (code 2). Runs on the reader thread.
 #pragma once
 
-#include <functional>
+#include <cstdint>
 #include <optional>
 #include <string>
 
 #include "reader/reader_drivers.h"
+#include "service/command_params.h"
 
 namespace kavenor {
 
 // The payload that stops the endpoint listening; it is never a command.
 extern const char kStopListening[];
 
-// Handles one command message (8-bit text, binary frames alike) with the drivers of the model
-// `g_deviceModel` holds when the command starts (for code 2, before every attempt). Returns the
-// reply text, or nullopt for a message that is no command (a code other than 2 to 9). Runs on the
-// service thread; a waiting read (code 2) blocks for up to its time-out plus one attempt, unless
-// `clientGone` (asked before each attempt) says that nobody waits for the reply any more: then it
-// stops and returns nullopt.
-std::optional<std::u16string> HandleCommand(const std::string& payload, ReaderDrivers& drivers,
-                                            const std::function<bool()>& clientGone = {});
+// Between two attempts of a waiting read.
+constexpr uint32_t kAttemptPauseMs = 500;
+
+// The reply of `command` (codes 3 to 9) with the drivers of `model`.
+std::u16string RunCommand(const Command& command, int32_t model, ReaderDrivers& drivers);
+
+// One attempt of the waiting read with the drivers of `model`: the identity-card read's reply, or
+// nullopt for a model without one (the wait then runs out).
+std::optional<std::u16string> ReadAttempt(int32_t model, ReaderDrivers& drivers);
+
+// Whether an attempt's reply ends the wait: longer than 100 UTF-16 units, whatever it says.
+bool IsCardRecord(const std::u16string& reply);
+
+// The reply of a command that failed in an unforeseen way (an exception): the text its operation
+// gives when the reader fails it.
+const char16_t* FailureText(CommandCode code);
 
 }  // namespace kavenor

@@ -3,12 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <thread>
+#include <future>
 
 #include "common/clock.h"
-#include "common/device_model.h"
-#include "common/status_message.h"
 #include "reader/reader_test_support.h"
+#include "service/reader_thread.h"
 
 namespace kavenor {
 namespace {
@@ -26,12 +25,18 @@ class DispatchTest : public ::testing::Test {
     for (DriverKind kind : {A, U, LN}) app_.SetScenario(kind, {{"ports", "1"}});
     drivers_ = app_.MakeDrivers();
   }
-  void TearDown() override { SetDeviceModel(0); }
-
+  // The reply to `message` with `model`; nullopt for a message that is no command. A waiting read
+  // runs as the reader thread runs it, alone.
   std::optional<std::u16string> Run(int32_t model, const std::string& message) {
-    SetDeviceModel(model);
     for (DriverKind kind : {A, U, LN}) app_.ClearCalls(kind);
-    return HandleCommand(message, *drivers_);
+    std::optional<Command> command = ParseCommand(message);
+    if (!command) return std::nullopt;
+    if (command->code != CommandCode::kWaitingRead) return RunCommand(*command, model, *drivers_);
+    ReaderThread reader(*drivers_);
+    reader.Start(model);
+    std::promise<std::u16string> reply;
+    reader.Submit(1, *command, [&reply](const std::u16string& text) { reply.set_value(text); });
+    return reply.get_future().get();
   }
   size_t CallCount(DriverKind kind, const std::string& name = {}) const {
     auto calls = app_.Calls(kind);
@@ -107,11 +112,11 @@ TEST_F(DispatchTest, RepliesAndSilence) {
     EXPECT_EQ(AllCalls(), 0u) << message;
   }
   // A time-out of 0, or none given: no attempt, so no status and none of the pauses that follow one.
-  TakePostedStatuses();
+  app_.TakeStatuses();
   for (const char* message : {"2", "2?timeout=0", "2?time=5000"}) {
     EXPECT_EQ(Run(1, message), std::u16string(u"读卡失败")) << message;
     EXPECT_EQ(AllCalls(), 0u) << message;
-    EXPECT_TRUE(TakePostedStatuses().empty()) << message;
+    EXPECT_TRUE(app_.TakeStatuses().empty()) << message;
   }
 }
 
@@ -147,44 +152,6 @@ TEST_F(DispatchTest, MemoryCardParameters) {
       EXPECT_EQ(app_.CallTexts(A).at(1), c.call);
     }
   }
-}
-
-TEST_F(DispatchTest, WaitWithoutCardAttemptsEveryHalfSecond) {
-  app_.SetScenario(U, {{"ports", "1"}, {"card", "0"}});
-  TakePostedStatuses();
-  const uint64_t start = TickCountMs();
-  EXPECT_EQ(Run(0, "2?timeout=1200"), std::u16string(u"读卡失败"));
-  EXPECT_GE(TickCountMs() - start, 1200u);
-  std::vector<uint64_t> attempts;
-  for (const Call& c : app_.Calls(U))
-    if (c.name == "ORV_InitComm") attempts.push_back(c.ms);
-  // Each attempt is followed by a pause of 500 ms, so a fourth could begin only 1500 ms in, past the
-  // deadline; a loaded machine may fit fewer (WaitFollowsAModelChangedMidWay needs the second).
-  ASSERT_GE(attempts.size(), 1u);
-  EXPECT_LE(attempts.size(), 3u);
-  for (size_t i = 1; i < attempts.size(); ++i) EXPECT_GE(attempts[i] - attempts[i - 1] + kTickSlackMs, 500u);
-  EXPECT_EQ(TakePostedStatuses(), std::vector<uint32_t>(attempts.size(), 1));  // one status per attempt
-}
-
-TEST_F(DispatchTest, WaitFollowsAModelChangedMidWay) {
-  app_.SetScenario(U, {{"ports", "1"}, {"card", "0"}});
-  SetDeviceModel(0);
-  // The settings window's part: once the first attempt has closed ORV5U, switch to ORV5A. The
-  // limits only stop a hung test: the wait ends with ORV5A's first read.
-  std::thread settingsWindow([&] {
-    for (int i = 0; i < 12000 && CallCount(U, "ORV_CloseComm") == 0; ++i) SleepMs(5);
-    SetDeviceModel(1);
-  });
-  std::optional<std::u16string> reply = HandleCommand("2?timeout=60000", *drivers_);
-  settingsWindow.join();
-  ASSERT_TRUE(reply.has_value());
-  EXPECT_EQ(reply->rfind(u"ORV-5A||", 0), 0u);
-  // ORV5U tried once, or more when the switch came late; ORV5A's read ended the wait, an attempt
-  // that came the half second after ORV5U was last closed.
-  EXPECT_GE(CallCount(U, "ORV_Authenticate"), 1u);
-  EXPECT_EQ(CallCount(A, "ORV_Authenticate"), 1u);
-  ASSERT_FALSE(app_.Calls(A).empty());
-  EXPECT_GE(app_.Calls(A).front().ms + kTickSlackMs, app_.Calls(U).back().ms + 500);
 }
 
 }  // namespace

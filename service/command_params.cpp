@@ -82,7 +82,7 @@ int GetHexParam(const std::string& message, const std::string& name, uint8_t* ou
   return static_cast<int>(pairs);
 }
 
-uint32_t CommandCode(const std::string& message) {
+uint32_t ReadCommandCode(const std::string& message) {
   return StrToUInt(message.substr(0, message.find('?')), 16);
 }
 
@@ -93,6 +93,27 @@ int32_t CommandTimeoutMs(const std::string& message) {
   uint32_t ms = StrToUInt(message.substr(at + kName.size()), 10);
   const uint32_t kMax = static_cast<uint32_t>(std::numeric_limits<int32_t>::max());
   return static_cast<int32_t>(ms > kMax ? kMax : ms);
+}
+
+std::optional<Command> ParseCommand(const std::string& message) {
+  const uint32_t code = ReadCommandCode(message);
+  if (code < 2 || code > 9) return std::nullopt;
+  Command c;
+  c.code = static_cast<CommandCode>(code);
+  switch (c.code) {
+    case CommandCode::kWaitingRead: c.timeoutMs = CommandTimeoutMs(message); break;
+    case CommandCode::kM1Read:
+      c.badParameters = GetHexParam(message, "Key", c.key, sizeof c.key) < 0;
+      c.block = static_cast<uint8_t>(GetIntParam(message, "Block") & 0xFF);
+      break;
+    case CommandCode::kM1Write:
+      c.block = static_cast<uint8_t>(GetIntParam(message, "Block") & 0xFF);
+      c.badParameters = GetHexParam(message, "Key", c.key, sizeof c.key) < 0 ||
+                        GetHexParam(message, "WriteBuf", c.data, sizeof c.data) < 0;
+      break;
+    default: break;
+  }
+  return c;
 }
 
 }  // namespace kavenor

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace kavenor {
@@ -29,10 +30,36 @@ int64_t GetIntParam(const std::string& message, const std::string& name);
 int GetHexParam(const std::string& message, const std::string& name, uint8_t* out, size_t capacity);
 
 // The code part: the text before the first "?", read by StrToUInt in base 16.
-uint32_t CommandCode(const std::string& message);
+uint32_t ReadCommandCode(const std::string& message);
 
 // The time-out of the waiting read: the text after the first "timeout=" read in base 10; 0 when the
 // message has none; at most 2147483647.
 int32_t CommandTimeoutMs(const std::string& message);
+
+// The commands of the protocol, by their code.
+enum class CommandCode : uint32_t {
+  kWaitingRead = 2,        // identity card, attempts until a card is read or the time-out passes
+  kReadIdCard = 3,         // identity card, one attempt
+  kReadIdCardNoJudge = 4,  // identity card with the reader's no-judge authentication
+  kSamId = 5,              // the reader's security-module number
+  kM1Request = 6,          // memory card: request
+  kM1Read = 7,             // memory card: read one block
+  kM1Write = 8,            // memory card: write one block
+  kBankCardNumber = 9,
+};
+
+// A message read once into what its command needs; the parameters a command does not use are left
+// at their defaults.
+struct Command {
+  CommandCode code = CommandCode::kReadIdCard;
+  int32_t timeoutMs = 0;       // code 2
+  bool badParameters = false;  // codes 7 and 8: "Key" (or, for 8, "WriteBuf") is missing
+  uint8_t key[6] = {};         // codes 7 and 8, zero-filled
+  uint8_t block = 0;           // codes 7 and 8: the low 8 bits of "Block", 255 when it is missing
+  uint8_t data[16] = {};       // code 8, zero-filled
+};
+
+// The command of a message, or nullopt for a message that is none (a code other than 2 to 9).
+std::optional<Command> ParseCommand(const std::string& message);
 
 }  // namespace kavenor

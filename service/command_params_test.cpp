@@ -18,10 +18,10 @@ TEST(CommandParamsTest, NumbersAreReadAsStrtoulWith32Bits) {
       {std::string("3\0" "5", 3), 16, 3},
   };
   for (const auto& c : cases) EXPECT_EQ(StrToUInt(c.text, c.base), c.value) << c.text << " base " << c.base;
-  EXPECT_EQ(CommandCode("3?Key=12|Block=4"), 3u);
-  EXPECT_EQ(CommandCode("2|timeout=100"), 2u);  // without "?" the whole message is the code part
-  EXPECT_EQ(CommandCode("?3"), 0u);
-  EXPECT_EQ(CommandCode("stop-listening "), 0u);
+  EXPECT_EQ(ReadCommandCode("3?Key=12|Block=4"), 3u);
+  EXPECT_EQ(ReadCommandCode("2|timeout=100"), 2u);  // without "?" the whole message is the code part
+  EXPECT_EQ(ReadCommandCode("?3"), 0u);
+  EXPECT_EQ(ReadCommandCode("stop-listening "), 0u);
 }
 
 TEST(CommandParamsTest, IntParamIsFoundAnywhereAndEndsAtTheNextBar) {

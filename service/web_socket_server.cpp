@@ -2,15 +2,13 @@
 
 #include <exception>
 #include <iostream>
+#include <map>
 #include <memory>
-#include <optional>
 #include <system_error>
-#include <thread>
 #include <utility>
 #include <vector>
 
 #include "common/device_model.h"
-#include "common/exe_dir.h"
 #include "common/line_output.h"
 #include "common/settings.h"
 #include "common/text.h"
@@ -19,15 +17,16 @@
 #include "service/http_page.h"
 #include "service/large_blocks.h"
 #include "service/listen_options.h"
-#include "service/peer_watch.h"
 #include "service/service_endpoint.h"
-#include "service/standard_output.h"
 
 namespace kavenor {
 namespace {
 
 using websocketpp::connection_hdl;
 using Tcp = websocketpp::lib::asio::ip::tcp;
+
+// How long a closing connection may take to answer the close frame when the service ends.
+constexpr long kClosingHandshakeOnStopMs = 250;
 
 // The text of whatever was thrown, for the lines of the guards.
 std::string ErrorText(std::exception_ptr error) {
@@ -65,6 +64,7 @@ class Endpoints {
 
   const std::vector<std::unique_ptr<ServiceEndpoint>>& all() const { return all_; }
   ServiceEndpoint& first() { return *all_.front(); }
+  websocketpp::lib::asio::io_service& io() { return all_.front()->get_io_service(); }
 
   // False when none was listening.
   bool StopListening() {
@@ -80,75 +80,6 @@ class Endpoints {
  private:
   std::vector<std::unique_ptr<ServiceEndpoint>> all_;
 };
-
-void OnMessage(ReaderDrivers& drivers, Endpoints& endpoints, ServiceEndpoint* endpoint, connection_hdl hdl,
-               ServiceEndpoint::message_ptr msg) {
-  const std::string& payload = msg->get_payload();
-  std::cout << "on_message called with hdl: " << hdl.lock().get() << " and message: " << payload << std::endl;
-
-  if (payload == kStopListening) {
-    if (!endpoints.StopListening()) std::cout << "stop-listening ignored: the service is not listening" << std::endl;
-    return;
-  }
-
-  try {
-    std::string reply;
-    try {
-      // A waiting read holds this thread, so the connection's own handlers cannot tell that its
-      // client has gone: its socket is asked directly.
-      ServiceEndpoint::connection_ptr con = endpoint->get_con_from_hdl(hdl);
-      std::optional<std::u16string> text =
-          HandleCommand(payload, drivers, [&con] {
-            if (!PeerGone(con->get_raw_socket())) return false;
-            std::cout << "The waiting read ends: its client has gone" << std::endl;
-            return true;
-          });
-      if (!text) return;
-      reply = Utf16ToUtf8(*text);
-    } catch (...) {
-      // The command is answered all the same, and the service goes on.
-      std::cout << "Command failed: " << ErrorText(std::current_exception()) << std::endl;
-      reply.clear();
-    }
-    endpoint->send(hdl, reply, websocketpp::frame::opcode::text);
-  } catch (const websocketpp::exception& e) {
-    std::cout << "Echo failed because: " << "(" << e.what() << ")" << std::endl;
-  }
-}
-
-void OnHttp(const std::u16string& pageDir, ServiceEndpoint* endpoint, connection_hdl hdl) {
-  ServiceEndpoint::connection_ptr con = endpoint->get_con_from_hdl(hdl);
-  try {
-    con->set_body(TestPageBody(pageDir, CurrentDeviceModel()));
-    con->set_status(websocketpp::http::status_code::ok);
-  } catch (...) {
-    std::cout << "HTTP handler failed: " << ErrorText(std::current_exception()) << std::endl;
-    con->set_status(websocketpp::http::status_code::internal_server_error);
-  }
-}
-
-void OnFail(ServiceEndpoint* endpoint, connection_hdl hdl) {
-  websocketpp::lib::error_code ec;
-  ServiceEndpoint::connection_ptr con = endpoint->get_con_from_hdl(hdl, ec);
-  if (con) ec = con->get_ec();
-  // error_code prints as "category:value".
-  std::cout << "Fail handler: " << ec << " " << ec.message() << std::endl;
-}
-
-void OnClose(connection_hdl) { std::cout << "Close handler" << std::endl; }
-
-// A connection is accepted whatever its path or sub-protocols (none is selected), and whatever its
-// origin unless the settings list the origins allowed: then a page of another origin is refused
-// with 403 before it can send a command.
-bool OnValidate(const AccessRules& rules, uint16_t port, ServiceEndpoint* endpoint, connection_hdl hdl) {
-  ServiceEndpoint::connection_ptr con = endpoint->get_con_from_hdl(hdl);
-  const std::string& origin = con->get_origin();
-  if (rules.AllowsOrigin(origin, port)) return true;
-  std::cout << "Refused a WebSocket connection from origin " << origin << ": not in [Security] AllowedOrigins"
-            << std::endl;
-  con->set_status(websocketpp::http::status_code::forbidden);
-  return false;
-}
 
 void ConfigureLogs(ServiceEndpoint& endpoint) {
   endpoint.get_alog().set_ostream(&std::cout);
@@ -251,47 +182,188 @@ void RunLoop(ServiceEndpoint& endpoint) {
 
 }  // namespace
 
-CWebSocketServer::CWebSocketServer(ReaderDrivers& drivers, std::u16string settingsPath, std::u16string pageDir,
-                                   ServiceHooks hooks)
-    : drivers_(drivers), settingsPath_(std::move(settingsPath)), pageDir_(std::move(pageDir)), hooks_(std::move(hooks)) {}
+// One run of the network loop: the endpoints, the open connections and their numbers for the
+// reader thread. Everything here but Stop runs on the service thread.
+class CWebSocketServer::Session {
+ public:
+  Session(ReaderThread& reader, const std::u16string& pageDir, const AccessRules& rules, uint16_t port)
+      : reader_(reader), pageDir_(pageDir), rules_(rules), port_(port) {
+    const int listeners = rules.bind == BindScope::kLoopbackOnly ? 2 : 1;
+    for (int i = 0; i < listeners; ++i) {
+      ServiceEndpoint& endpoint = endpoints_.Add();
+      ConfigureLogs(endpoint);
+      endpoint.set_reuse_addr(kListenWithAddressReuse);
+      ServiceEndpoint* self = &endpoint;
+      endpoint.set_open_handler([this](connection_hdl hdl) { OnOpen(std::move(hdl)); });
+      endpoint.set_message_handler([this, self](connection_hdl hdl, ServiceEndpoint::message_ptr msg) {
+        OnMessage(self, std::move(hdl), std::move(msg));
+      });
+      endpoint.set_http_handler([this, self](connection_hdl hdl) { OnHttp(self, std::move(hdl)); });
+      endpoint.set_fail_handler([self](connection_hdl hdl) { OnFail(self, std::move(hdl)); });
+      endpoint.set_close_handler([this](connection_hdl hdl) { OnClose(std::move(hdl)); });
+      endpoint.set_validate_handler([this, self](connection_hdl hdl) { return OnValidate(self, std::move(hdl)); });
+    }
+  }
 
-int CWebSocketServer::Run(WindowHandle window) {
-  port_ = ReadSetting(kPortSetting, settingsPath_);
-  SetDeviceModel(ReadSetting(kModelSetting, settingsPath_));
-  drivers_.SetStatusWindow(window);
+  Endpoints& endpoints() { return endpoints_; }
+
+  // Any thread: hands the end over to the network loop.
+  void Stop() {
+    websocketpp::lib::asio::post(endpoints_.io(), [this] { OnStop(); });
+  }
+
+ private:
+  using Clients = std::map<connection_hdl, ReaderThread::ClientId, std::owner_less<connection_hdl>>;
+
+  void OnOpen(connection_hdl hdl) { clients_.emplace(std::move(hdl), nextClient_++); }
+
+  void OnMessage(ServiceEndpoint* endpoint, connection_hdl hdl, ServiceEndpoint::message_ptr msg) {
+    const std::string& payload = msg->get_payload();
+    std::cout << "on_message called with hdl: " << hdl.lock().get() << " and message: " << payload << std::endl;
+
+    if (payload == kStopListening) {
+      if (!endpoints_.StopListening()) std::cout << "stop-listening ignored: the service is not listening" << std::endl;
+      return;
+    }
+    const std::optional<Command> command = ParseCommand(payload);
+    if (!command) return;
+    auto client = clients_.find(hdl);
+    if (client == clients_.end()) return;
+    websocketpp::lib::asio::io_service& io = endpoints_.io();
+    // The reply is encoded on the reader thread and sent from the network loop.
+    const bool queued = reader_.Submit(client->second, *command, [&io, endpoint, hdl](const std::u16string& reply) {
+      websocketpp::lib::asio::post(io, [endpoint, hdl, bytes = Utf16ToUtf8(reply)] { Send(endpoint, hdl, bytes); });
+    });
+    if (queued) return;
+    std::cout << "Closing a connection with 1008: more than " << ReaderThread::kMaxPendingPerClient
+              << " of its commands wait for the reader" << std::endl;
+    // Its queue goes at once; what else it sends while closing is not looked at.
+    reader_.Forget(client->second);
+    clients_.erase(client);
+    websocketpp::lib::error_code ec;
+    endpoint->close(hdl, websocketpp::close::status::policy_violation, "too many commands waiting", ec);
+  }
+
+  static void Send(ServiceEndpoint* endpoint, const connection_hdl& hdl, const std::string& bytes) {
+    websocketpp::lib::error_code ec;
+    endpoint->send(hdl, bytes, websocketpp::frame::opcode::text, ec);
+    // The client has gone meanwhile: nobody is left to answer.
+    if (ec) std::cout << "Echo failed because: " << "(" << ec.message() << ")" << std::endl;
+  }
+
+  void OnHttp(ServiceEndpoint* endpoint, connection_hdl hdl) {
+    ServiceEndpoint::connection_ptr con = endpoint->get_con_from_hdl(hdl);
+    try {
+      con->set_body(TestPageBody(pageDir_, CurrentDeviceModel()));
+      con->set_status(websocketpp::http::status_code::ok);
+    } catch (...) {
+      std::cout << "HTTP handler failed: " << ErrorText(std::current_exception()) << std::endl;
+      con->set_status(websocketpp::http::status_code::internal_server_error);
+    }
+  }
+
+  static void OnFail(ServiceEndpoint* endpoint, connection_hdl hdl) {
+    websocketpp::lib::error_code ec;
+    ServiceEndpoint::connection_ptr con = endpoint->get_con_from_hdl(hdl, ec);
+    if (con) ec = con->get_ec();
+    // error_code prints as "category:value".
+    std::cout << "Fail handler: " << ec << " " << ec.message() << std::endl;
+  }
+
+  void OnClose(connection_hdl hdl) {
+    std::cout << "Close handler" << std::endl;
+    auto client = clients_.find(hdl);
+    if (client != clients_.end()) {
+      reader_.Forget(client->second);
+      clients_.erase(client);
+    }
+    // At the end, a connection still opening may keep the loop waiting: once the last open one
+    // has gone, the loop ends.
+    if (stopping_ && clients_.empty()) endpoints_.first().stop();
+  }
+
+  // A connection is accepted whatever its path or sub-protocols (none is selected), and whatever
+  // its origin unless the settings list the origins allowed: then a page of another origin is
+  // refused with 403 before it can send a command.
+  bool OnValidate(ServiceEndpoint* endpoint, connection_hdl hdl) {
+    ServiceEndpoint::connection_ptr con = endpoint->get_con_from_hdl(hdl);
+    const std::string& origin = con->get_origin();
+    if (rules_.AllowsOrigin(origin, port_)) return true;
+    std::cout << "Refused a WebSocket connection from origin " << origin << ": not in [Security] AllowedOrigins"
+              << std::endl;
+    con->set_status(websocketpp::http::status_code::forbidden);
+    return false;
+  }
+
+  void OnStop() {
+    if (stopping_) return;
+    stopping_ = true;
+    endpoints_.StopListening();
+    if (clients_.empty()) {
+      endpoints_.first().stop();
+      return;
+    }
+    for (const auto& [hdl, id] : clients_) {
+      websocketpp::lib::error_code ec;
+      ServiceEndpoint::connection_ptr con = endpoints_.first().get_con_from_hdl(hdl, ec);
+      if (!con) continue;
+      con->set_close_handshake_timeout(kClosingHandshakeOnStopMs);
+      con->close(websocketpp::close::status::going_away, "the service is closing", ec);
+    }
+  }
+
+  ReaderThread& reader_;
+  const std::u16string& pageDir_;
+  const AccessRules& rules_;
+  uint16_t port_;
+  Endpoints endpoints_;
+  Clients clients_;
+  ReaderThread::ClientId nextClient_ = 1;
+  bool stopping_ = false;
+};
+
+CWebSocketServer::CWebSocketServer(ReaderDrivers& drivers, std::u16string settingsPath, std::u16string pageDir,
+                                   ServiceHooks hooks, ReaderThread::CommandRunner runner)
+    : drivers_(drivers),
+      settingsPath_(std::move(settingsPath)),
+      pageDir_(std::move(pageDir)),
+      hooks_(std::move(hooks)),
+      reader_(drivers_, std::move(runner)) {}
+
+CWebSocketServer::~CWebSocketServer() { Stop(); }
+
+int CWebSocketServer::Run() {
+  const int32_t configuredPort = ReadSetting(kPortSetting, settingsPath_);
+  reader_.Start(ReadSetting(kModelSetting, settingsPath_));
 
   ReturnLargeBlocksToTheSystem();
   const AccessRules rules = ReadAccessRules(settingsPath_);
   for (const std::string& notice : rules.notices) std::cout << notice << std::endl;
-  const uint16_t port = static_cast<uint16_t>(static_cast<uint32_t>(port_) & 0xFFFFu);
+  const uint16_t port = static_cast<uint16_t>(static_cast<uint32_t>(configuredPort) & 0xFFFFu);
 
   try {
-    Endpoints endpoints;
-    const int listeners = rules.bind == BindScope::kLoopbackOnly ? 2 : 1;
-    for (int i = 0; i < listeners; ++i) {
-      ServiceEndpoint& endpoint = endpoints.Add();
-      ConfigureLogs(endpoint);
-      endpoint.set_reuse_addr(kListenWithAddressReuse);
-
-      ReaderDrivers& drivers = drivers_;
-      const std::u16string& pageDir = pageDir_;
-      ServiceEndpoint* self = &endpoint;
-      Endpoints* all = &endpoints;
-      endpoint.set_message_handler([&drivers, all, self](connection_hdl hdl, ServiceEndpoint::message_ptr msg) {
-        OnMessage(drivers, *all, self, std::move(hdl), std::move(msg));
-      });
-      endpoint.set_http_handler([&pageDir, self](connection_hdl hdl) { OnHttp(pageDir, self, std::move(hdl)); });
-      endpoint.set_fail_handler([self](connection_hdl hdl) { OnFail(self, std::move(hdl)); });
-      endpoint.set_close_handler(&OnClose);
-      endpoint.set_validate_handler([&rules, port, self](connection_hdl hdl) {
-        return OnValidate(rules, port, self, std::move(hdl));
-      });
+    Session session(reader_, pageDir_, rules, port);
+    {
+      std::lock_guard<std::mutex> lock(sessionMutex_);
+      session_ = &session;
+      // Asked to end before it began: it listens and serves nothing.
+      if (stopRequested_) session.Stop();
     }
+    // Whatever ends the loop, the session is no longer reachable once it is gone.
+    struct Unregister {
+      CWebSocketServer* server;
+      ~Unregister() {
+        std::lock_guard<std::mutex> lock(server->sessionMutex_);
+        server->session_ = nullptr;
+      }
+    } unregister{this};
 
-    Listen(endpoints, rules.bind, port, hooks_);
-    for (const auto& endpoint : endpoints.all())
+    Listen(session.endpoints(), rules.bind, port, hooks_);
+    for (const auto& endpoint : session.endpoints().all())
       if (endpoint->is_listening()) endpoint->start_accept();
-    RunLoop(endpoints.first());
+    RunLoop(session.endpoints().first());
+    // No reply may be handed to the loop once it is gone: the running command finishes first.
+    reader_.Stop();
   } catch (const websocketpp::exception& e) {
     std::cout << e.what() << std::endl;
   } catch (const std::exception& e) {
@@ -299,22 +371,38 @@ int CWebSocketServer::Run(WindowHandle window) {
   } catch (...) {
     std::cout << "other exception" << std::endl;
   }
+  reader_.Stop();
   return 0;
 }
 
-int ServiceThreadProc(CWebSocketServer& server, WindowHandle window, const std::function<void()>& hideWindow) {
+void CWebSocketServer::Start(std::function<void()> beforeRun) {
+  if (thread_.joinable()) return;
+  ended_ = false;
+  thread_ = std::thread([this, before = std::move(beforeRun)] {
+    ServiceThreadProc(*this, before);
+    ended_ = true;
+  });
+}
+
+void CWebSocketServer::RequestStop() {
+  std::lock_guard<std::mutex> lock(sessionMutex_);
+  stopRequested_ = true;
+  if (session_) session_->Stop();
+}
+
+void CWebSocketServer::Stop() {
+  RequestStop();
+  if (thread_.joinable()) thread_.join();
+}
+
+int ServiceThreadProc(CWebSocketServer& server, const std::function<void()>& beforeRun) {
   try {
-    if (hideWindow) hideWindow();
-    server.Run(window);
+    if (beforeRun) beforeRun();
+    server.Run();
   } catch (...) {
     std::cout << ErrorText(std::current_exception()) << std::endl;
   }
   return 0;
-}
-
-void StartServiceThread(CWebSocketServer& server, WindowHandle window, std::function<void()> hideWindow) {
-  std::thread([&server, window, hide = std::move(hideWindow)] { ServiceThreadProc(server, window, hide); })
-      .detach();
 }
 
 }  // namespace kavenor

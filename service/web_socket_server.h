@@ -1,13 +1,17 @@
-// The service: one WebSocket/HTTP endpoint on the configured port, run on the service thread.
+// The service: one WebSocket/HTTP endpoint on the configured port, run on the service thread, and
+// the reader thread that runs its commands.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
+#include <mutex>
 #include <string>
+#include <thread>
 
 #include "common/settings_keys.h"
-#include "common/status_message.h"
 #include "reader/reader_drivers.h"
+#include "service/reader_thread.h"
 
 namespace kavenor {
 
@@ -23,40 +27,59 @@ struct ServiceHooks {
   std::function<bool()> awaitPredecessor;
 };
 
-// Owned by the program's window object; it must outlive the service thread, which is never
-// stopped, so the process ends without destroying it.
 class CWebSocketServer {
  public:
   // `settingsPath`: the Config.ini to read; `pageDir`: the folder of the test pages, ending in a
   // separator. The program passes the files beside the executable, tests a scratch app folder.
+  // `drivers` must outlive this object; only its reader thread uses them while the service runs.
   CWebSocketServer(ReaderDrivers& drivers, std::u16string settingsPath, std::u16string pageDir,
-                   ServiceHooks hooks = {});
+                   ServiceHooks hooks = {}, ReaderThread::CommandRunner runner = {});
+  ~CWebSocketServer();  // Stop()
   CWebSocketServer(const CWebSocketServer&) = delete;
   CWebSocketServer& operator=(const CWebSocketServer&) = delete;
 
-  // Reads [IP] port (default 7415) and [Device] ID (default 0, into g_deviceModel), gives the
-  // drivers `window` for their status posts, then builds the endpoint, listens on the low 16 bits
-  // of the port (dual-stack ::, else IPv4) and serves until the network loop has no more work:
-  // after "stop-listening" once the last connection has gone. A failed listen ends it at once,
-  // through hooks.listenFailed.
-  // Errors are written to standard output, never raised. Returns 0. Call on the service thread;
-  // `drivers` must outlive the call and is used by no other thread meanwhile.
-  int Run(WindowHandle window);
+  // Reads [IP] port (default 7415) and [Device] ID (default 0: the reader thread's first model),
+  // starts the reader thread, builds the endpoint, listens on the low 16 bits of the port and
+  // serves until the network loop has no more work: after "stop-listening" once the last
+  // connection has gone, or after RequestStop. Then stops the reader thread: the command that runs
+  // finishes and the reader is closed. A failed listen ends it at once, through
+  // hooks.listenFailed. Errors are written to standard output, never raised. Returns 0. Runs on
+  // the calling thread (the service thread).
+  int Run();
+
+  // Starts the service thread: `beforeRun` (the window's minimise request; may be empty), then Run.
+  void Start(std::function<void()> beforeRun = {});
+
+  // Any thread, without waiting: the listener stops, open connections are closed (1001), and Run
+  // ends in order as above. A Run that has not begun yet returns at once.
+  void RequestStop();
+  // Whether no service thread runs: none was started, or it has finished.
+  bool Ended() const { return ended_; }
+  // RequestStop, then waits for the service thread. The thread calling it must not be one that the
+  // service thread waits for (the window's, while the minimise request is under way).
+  void Stop();
+
+  // Any thread: the reader model for the commands that start from now on.
+  void RequestModel(int32_t model) { reader_.RequestModel(model); }
 
  private:
+  class Session;
+
   ReaderDrivers& drivers_;
   std::u16string settingsPath_;
   std::u16string pageDir_;  // with a trailing separator, or empty
   ServiceHooks hooks_;
-  int32_t port_ = kPortSetting.fallback;
+  ReaderThread reader_;
+  std::thread thread_;
+  std::atomic<bool> ended_{true};  // no service thread runs
+
+  std::mutex sessionMutex_;
+  Session* session_ = nullptr;  // the running network loop, if any
+  bool stopRequested_ = false;
 };
 
-// The service thread's body: `hideWindow` (the window's synchronous minimise request; may be
-// empty) and then server.Run(window). Returns 0; nothing escapes it.
-int ServiceThreadProc(CWebSocketServer& server, WindowHandle window, const std::function<void()>& hideWindow);
-
-// Starts ServiceThreadProc on a thread of its own that nobody waits for or stops; `server` must
-// live until the process ends.
-void StartServiceThread(CWebSocketServer& server, WindowHandle window, std::function<void()> hideWindow = {});
+// The service thread's body: `beforeRun` (may be empty) and then server.Run(). Returns 0; nothing
+// escapes it.
+int ServiceThreadProc(CWebSocketServer& server, const std::function<void()>& beforeRun);
 
 }  // namespace kavenor

@@ -60,7 +60,7 @@ TEST_F(WebSocketServerTest, ServesPagesAndCommandsUntilDrained) {
   testing::WriteFileBytes(app_.dir().Join(u"03_idcard.html"), page);
   std::atomic<bool> ended{false};
   std::thread service([&] {
-    server_->Run(nullptr);
+    server_->Run();
     ended = true;
   });
   // Whatever fails below, the service is left drained so that Run returns (the clients, declared
@@ -90,14 +90,15 @@ TEST_F(WebSocketServerTest, ServesPagesAndCommandsUntilDrained) {
 
   // A model chosen in the settings window counts from the next request.
   testing::WriteFileBytes(app_.dir().Join(u"idcardM1.html"), "M1 page");
-  SetDeviceModel(2);
+  server_->RequestModel(2);
+  for (int i = 0; i < 1000 && CurrentDeviceModel() != 2; ++i) SleepMs(10);
   Client http2;
   ASSERT_TRUE(http2.Connect(kLoopback, port_));
   asio::write(http2.socket, asio::buffer(std::string("GET / HTTP/1.1\r\nHost: h\r\n\r\n")));
   http2.ReadUntil("\r\n\r\n");
   asio::read(http2.socket, asio::dynamic_buffer(http2.in), eof);
   EXPECT_EQ(http2.in, "M1 page");
-  SetDeviceModel(3);
+  server_->RequestModel(3);
 
   Client a;  // over IPv6 where the machine has it: the socket is dual-stack
   ASSERT_TRUE(a.Connect(Ipv6Loopback() ? asio::ip::address(asio::ip::address_v6::loopback()) : kLoopback, port_));
@@ -150,7 +151,7 @@ TEST_F(WebSocketServerTest, APortThatCannotBeBoundEndsTheService) {
   Tcp::acceptor blocker(io, Tcp::endpoint(Tcp::v4(), port_), false);
   WriteConfig(port_, 2);
   ::testing::internal::CaptureStdout();
-  EXPECT_EQ(server_->Run(nullptr), 0);
+  EXPECT_EQ(server_->Run(), 0);
   std::string out = ::testing::internal::GetCapturedStdout();
   EXPECT_EQ(CurrentDeviceModel(), 2);
   EXPECT_NE(out.find("Underlying Transport Error\n"), std::string::npos) << out;

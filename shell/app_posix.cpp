@@ -1,7 +1,7 @@
 // The program on Linux: the stand-in for the desktop shell. It starts in the order of the Windows
 // program (drivers, settings, single-instance check, service thread), writes start-up messages to
-// standard error and the status log to standard output, and ends on SIGINT or SIGTERM. SIGHUP
-// relaunches it, as a settings change in the window does, so that Config.ini edits take effect.
+// standard error and the status log to standard output, and ends in order on SIGINT or SIGTERM.
+// SIGHUP relaunches it, as a settings change in the window does, so that Config.ini edits take effect.
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -53,10 +53,8 @@ const bool g_standardStreamsOpen = OpenClosedStandardStreams();
 // Bound while the process's objects are constructed, before main runs.
 ReaderDrivers g_readerDrivers(GetModuleDirWithSeparator(), ShowStartupMessage);
 
-[[noreturn]] void EndProcess(int code) {
-  // The service thread may be inside a handler: leave without destroying what it uses.
-  std::_Exit(code);
-}
+// Before anything has started that would have to end in order.
+[[noreturn]] void EndProcess(int code) { std::_Exit(code); }
 
 // Each connection is a descriptor; take all the system allows.
 void RaiseOpenFileLimit() {
@@ -109,45 +107,51 @@ class StandInShell {
     };
     hooks.listenFailed = [](uint16_t port) { PostToWindow(nullptr, ServiceFailedMessage, port); };
     hooks.awaitPredecessor = [this] { return instance_.AwaitPredecessor(); };
+    g_readerDrivers.SetStatusSink([](uint32_t code) { PostToWindow(nullptr, StatusMessage, code); });
     server_ = std::make_unique<CWebSocketServer>(g_readerDrivers, settingsPath_, GetModuleDirWithSeparator(),
                                                  std::move(hooks));
-    StartServiceThread(*server_, nullptr);
+    server_->Start();
   }
 
-  // The window's message handling: runs until a close request.
-  [[noreturn]] void Run() {
-    for (;;) {
+  // The window's message handling: runs until a close request or a relaunch, then ends the service
+  // in order (listener, connections, the running command, the reader port).
+  void Run() {
+    for (bool running = true; running;) {
       PostedMessage m = WaitPostedMessage();
       switch (m.message) {
         case StatusMessage: PrintLogLine(StatusLogText(static_cast<uint32_t>(m.value))); break;
         case ServiceFailedMessage: PrintLogLine(ServiceFailedLogText(static_cast<uint16_t>(m.value))); break;
-        case kRelaunchRequest: Relaunch(); break;
-        case kCloseRequest: EndProcess(0);
+        case kRelaunchRequest: running = !Relaunch(); break;
+        case kCloseRequest: running = false; break;
         default: break;
       }
     }
+    server_->Stop();
   }
 
  private:
-  void Relaunch() {
+  // True when the new instance has started and this one is to end.
+  bool Relaunch() {
     WriteSetting(kRestartSetting, u"1", settingsPath_);
     if (RelaunchProgram(settingsPath_, [] { return StartProgram(GetModulePath()); }) == RelaunchOutcome::kStarted)
-      EndProcess(0);
+      return true;
     ShowStartupMessage(kRelaunchFailed);
+    return false;
   }
 
   std::u16string settingsPath_;
   SingleInstance instance_;
-  std::unique_ptr<CWebSocketServer> server_;  // never destroyed: the service thread uses it to the end
+  std::unique_ptr<CWebSocketServer> server_;
 };
 
 int Main() {
   UseWholeLinesOnStandardStreams();
   RaiseOpenFileLimit();
   StartSignalThread();
-  static StandInShell shell;
+  StandInShell shell;
   shell.Initialise();
   shell.Run();
+  return 0;
 }
 
 }  // namespace

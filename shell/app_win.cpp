@@ -4,8 +4,6 @@
 
 #include <commctrl.h>
 
-#include <cstdlib>
-
 #include "common/exe_dir.h"
 #include "common/line_output.h"
 #include "common/startup_message.h"
@@ -23,9 +21,8 @@ class CKavenorApp {
   // Restart support only: Windows starts the program again after an update or a crash ended it.
   CKavenorApp() = default;
 
-  // Runs the settings window; when its modal run ends, whatever its result, the process ends here,
-  // without destroying the window object or the drivers, which the service thread may still use.
-  [[noreturn]] void InitInstance() {
+  // Runs the settings window; its modal run ends with the service and the reader stopped in order.
+  int InitInstance() {
     INITCOMMONCONTROLSEX controls{8, 0xFF};
     InitCommonControlsEx(&controls);
     RegisterApplicationRestart(L"", 0);
@@ -33,7 +30,7 @@ class CKavenorApp {
 
     CKavenorDlg dialog(g_readerDrivers);
     dialog.DoModal();
-    std::_Exit(0);
+    return 0;
   }
 };
 
@@ -42,4 +39,4 @@ CKavenorApp theApp;
 }  // namespace
 }  // namespace kavenor
 
-int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) { kavenor::theApp.InitInstance(); }
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) { return kavenor::theApp.InitInstance(); }

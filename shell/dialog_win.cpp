@@ -32,6 +32,11 @@ INT_PTR ModalDialog::DoModal(HWND owner) {
     TranslateMessage(&msg);
     DispatchMessageW(&msg);
   }
+  try {
+    OnEndModal();
+  } catch (...) {
+    // Nothing may stop the window from going.
+  }
   if (owner) {
     EnableWindow(owner, TRUE);
     SetActiveWindow(owner);

@@ -32,6 +32,9 @@ class ModalDialog {
   // Called before a message for the window or one of its controls is dispatched; true drops it.
   virtual bool PreTranslateMessage(const MSG&) { return false; }
 
+  // The modal run has ended; the window still exists and is destroyed right after.
+  virtual void OnEndModal() {}
+
   // Ends the modal run once the current message has been handled.
   void EndModal(INT_PTR result);
 

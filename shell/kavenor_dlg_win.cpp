@@ -38,10 +38,11 @@ std::u16string ApplicationName() {
 
 CKavenorDlg::CKavenorDlg(ReaderDrivers& drivers)
     : ModalDialog(IDD_KAVENOR_DIALOG),
+      drivers_(drivers),
       settingsPath_(SettingsFilePath()),
       instance_(u"Kavenor"),
       icon_(LoadIconW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_KAVENOR))),
-      server_(drivers, settingsPath_, GetModuleDirWithSeparator(),
+      server_(drivers_, settingsPath_, GetModuleDirWithSeparator(),
               ServiceHooks{{},
                            [this](uint16_t port) { PostToWindow(windowCopy_, ServiceFailedMessage, port); },
                            [this] { return instance_.AwaitPredecessor(); }}) {}
@@ -82,8 +83,23 @@ BOOL CKavenorDlg::OnInitDialog() {
   deviceName_ = ReadSetting(kDeviceNameSetting, settingsPath_, 260);
   SetWindowTextW(deviceNameBox_, W(deviceName_));
 
-  StartServiceThread(server_, windowCopy_, [self] { SendMessageW(self, WM_SYSCOMMAND, SC_MINIMIZE, 0); });
+  drivers_.SetStatusSink([self](uint32_t code) { PostToWindow(self, StatusMessage, code); });
+  server_.Start([self] { SendMessageW(self, WM_SYSCOMMAND, SC_MINIMIZE, 0); });
   return TRUE;
+}
+
+// The end in order: the listener and the connections, the command that runs (the reader is closed
+// after it), then the icon. The service thread may still be in its minimise request, which this
+// thread answers meanwhile.
+void CKavenorDlg::OnEndModal() {
+  server_.RequestStop();
+  while (!server_.Ended()) {
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_SENDMESSAGE);
+    MSG msg;
+    PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+  }
+  server_.Stop();
+  RemoveTrayIcon(window());
 }
 
 bool CKavenorDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) {
@@ -220,6 +236,7 @@ void CKavenorDlg::RunSettingsChange(const SettingsChange& change) {
   }
   if (ShowMessage(change.confirmation, MB_YESNO | MB_ICONQUESTION) != IDYES) return;
   ApplySettingsChange(change, settingsPath_);
+  if (change.model) server_.RequestModel(*change.model);
   if (change.relaunch) Relaunch();
 }
 

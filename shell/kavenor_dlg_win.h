@@ -17,13 +17,14 @@ namespace kavenor {
 
 class CKavenorDlg : public ModalDialog {
  public:
-  // The dialog must live until the process ends: the service thread uses its server.
+  // `drivers` must outlive the dialog; its reader thread uses them until the modal run has ended.
   explicit CKavenorDlg(ReaderDrivers& drivers);
 
  protected:
   BOOL OnInitDialog() override;
   bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) override;
   bool PreTranslateMessage(const MSG& msg) override;
+  void OnEndModal() override;
 
  private:
   void OnSysCommand(WPARAM command, LPARAM lParam);
@@ -43,13 +44,14 @@ class CKavenorDlg : public ModalDialog {
   void Relaunch();
   int ShowMessage(const std::u16string& text, UINT style);
 
+  ReaderDrivers& drivers_;
   std::u16string settingsPath_;
   SingleInstance instance_;
 
   HICON icon_ = nullptr;
   CWebSocketServer server_;
   HWND statusLog_ = nullptr;
-  HWND windowCopy_ = nullptr;  // set before the service thread starts; the target of its posts
+  HWND windowCopy_ = nullptr;  // set before the service thread starts; the target of the reader's posts
   int32_t displayedPort_ = 0;
   std::u16string deviceName_;
   HWND portBox_ = nullptr;

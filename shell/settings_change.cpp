@@ -87,7 +87,6 @@ SettingsChange PlanDeviceNameChange(const std::u16string& boxText) {
 void ApplySettingsChange(const SettingsChange& change, const std::u16string& settingsPath) {
   for (const SettingWrite& write : change.writes)
     WriteSettingString(write.section, write.key, write.value, settingsPath);
-  if (change.model) SetDeviceModel(*change.model);
 }
 
 }  // namespace kavenor

@@ -19,7 +19,7 @@ struct SettingsChange {
   std::u16string refusal;             // not empty: shown with an OK button; nothing is asked or written
   std::u16string confirmation;        // the Yes/No question asked before anything is written
   std::vector<SettingWrite> writes;   // written in this order once the operator answers Yes
-  std::optional<int32_t> model;       // the model every later command and page uses
+  std::optional<int32_t> model;       // the model every later command and page uses; the caller asks the reader for it
   bool relaunch = false;              // the change takes effect in a new instance
 };
 
@@ -37,7 +37,7 @@ SettingsChange PlanModelChange(int selectedIndex, const std::u16string& listText
 // [Device] DeviceName and [IP] Restart = 1, then relaunches.
 SettingsChange PlanDeviceNameChange(const std::u16string& boxText);
 
-// Writes the change's settings into `settingsPath` and sets the model; the caller relaunches.
+// Writes the change's settings into `settingsPath`; the caller asks for the model and relaunches.
 void ApplySettingsChange(const SettingsChange& change, const std::u16string& settingsPath);
 
 }  // namespace kavenor

@@ -49,16 +49,14 @@ TEST(SettingsChange, WritesOnlyItsOwnKeys) {
       WriteSettingString(section, key, value, path);
     ASSERT_TRUE(c.change.refusal.empty()) << c.name;
     EXPECT_FALSE(c.change.confirmation.empty()) << c.name;
-    SetDeviceModel(1);
     ApplySettingsChange(c.change, path);
     for (const auto& [key, value] : c.expected) {
       const char16_t* section = std::u16string(key) == u"ID" || std::u16string(key) == u"DeviceName" ? u"Device" : u"IP";
       EXPECT_EQ(ReadSettingString(section, key, u"<none>", path, 260), value) << c.name;
     }
     EXPECT_EQ(c.change.relaunch, c.relaunch) << c.name;
-    EXPECT_EQ(CurrentDeviceModel(), c.model.value_or(1)) << c.name;
+    EXPECT_EQ(c.change.model, c.model) << c.name;
   }
-  SetDeviceModel(0);
 }
 
 TEST(SettingsChange, RefusedBeforeAnythingIsAsked) {

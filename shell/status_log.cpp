@@ -1,5 +1,6 @@
 #include "shell/status_log.h"
 
+#include "common/reply_texts.h"
 #include "common/status_message.h"
 #include "common/text.h"
 
@@ -7,11 +8,11 @@ namespace kavenor {
 
 std::u16string StatusLogText(uint32_t code) {
   switch (code) {
-    case kStatusReadOk: return u"读卡成功";
-    case kStatusAuthFailed: return u"卡认证失败";
-    case kStatusNoDevice: return u"设备无法连接，请拔插一下设备";
-    case kStatusReadFailed: return u"读卡失败";
-    default: return u"未知错误:" + DecimalText(static_cast<int>(code));
+    case kStatusReadOk: return texts::kLogReadOk;
+    case kStatusAuthFailed: return texts::kLogAuthFailed;
+    case kStatusNoDevice: return texts::kLogNoDevice;
+    case kStatusReadFailed: return texts::kLogReadFailed;
+    default: return texts::kLogUnknownError + DecimalText(static_cast<int>(code));
   }
 }
 

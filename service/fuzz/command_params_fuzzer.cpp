@@ -10,6 +10,7 @@
 #include <cstring>
 #include <limits>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "service/command_params.h"
@@ -83,8 +84,8 @@ void CheckStrToUInt(const std::string& message) {
 
 void CheckCode(const std::string& message) {
   const std::string codePart = message.substr(0, message.find('?'));
-  Check(kavenor::CommandCode(message) == ReferenceStrToUInt(UpToNul(codePart), 16),
-        "CommandCode differs from strtoul of the code part", message);
+  Check(kavenor::ReadCommandCode(message) == ReferenceStrToUInt(UpToNul(codePart), 16),
+        "ReadCommandCode differs from strtoul of the code part", message);
 }
 
 void CheckTimeout(const std::string& message) {
@@ -164,6 +165,18 @@ void CheckHexParam(const std::string& message, const std::string& name, size_t c
   }
 }
 
+// The command read once agrees with its readers.
+void CheckCommand(const std::string& message) {
+  const std::optional<kavenor::Command> c = kavenor::ParseCommand(message);
+  const uint32_t code = kavenor::ReadCommandCode(message);
+  Check(c.has_value() == (code >= 2 && code <= 9), "ParseCommand disagrees with the code", message);
+  if (!c) return;
+  Check(static_cast<uint32_t>(c->code) == code, "ParseCommand has another code", message);
+  if (code == 2) Check(c->timeoutMs == kavenor::CommandTimeoutMs(message), "ParseCommand has another time-out", message);
+  if (code == 7 || code == 8)
+    Check(c->block == static_cast<uint8_t>(kavenor::GetIntParam(message, "Block") & 0xFF), "another block", message);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -174,5 +187,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   CheckIntParam(message, "Block");
   CheckHexParam(message, "Key", 6);
   CheckHexParam(message, "WriteBuf", 16);
+  CheckCommand(message);
   return 0;
 }
