@@ -6,13 +6,8 @@
 //     dominates);
 //  3. wake-ups per second of the idle program: context switches of all its threads over a quiet
 //     interval (a program that waits for events wakes 0 times).
-#include <fcntl.h>
-#include <netinet/in.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -24,53 +19,20 @@
 #include <thread>
 #include <vector>
 
-extern char** environ;
+#include "bench/bench_support.h"
+#include "service/web_socket_test_client.h"
 
 namespace {
+
+using kavenor::bench::Accepts;
+using kavenor::bench::Spawn;
+using kavenor::testing::FreePort;
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
 constexpr int kStarts = 15;
 constexpr double kIdleSeconds = 5.0;
-
-uint16_t FreePort() {
-  int s = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  socklen_t n = sizeof a;
-  getsockname(s, reinterpret_cast<sockaddr*>(&a), &n);
-  close(s);
-  return ntohs(a.sin_port);
-}
-
-bool Accepts(uint16_t port) {
-  int s = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(port);
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bool ok = connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-  close(s);
-  return ok;
-}
-
-pid_t Spawn(const std::vector<std::string>& args, const fs::path& dir) {
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 1, (dir / "stdout.log").c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-  posix_spawn_file_actions_addopen(&actions, 2, (dir / "stderr.log").c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-  std::vector<char*> argv;
-  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  pid_t pid = -1;
-  if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid = -1;
-  posix_spawn_file_actions_destroy(&actions);
-  return pid;
-}
 
 void Stop(pid_t pid) {
   kill(pid, SIGKILL);
@@ -99,7 +61,7 @@ struct AppCopy {
 template <typename Ready>
 double TimeUntil(const std::vector<std::string>& args, const fs::path& dir, pid_t& pid, Ready ready) {
   const auto start = Clock::now();
-  pid = Spawn(args, dir);
+  pid = Spawn(args, dir.string());
   while (!ready(pid)) std::this_thread::sleep_for(std::chrono::microseconds(200));
   return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
 }

@@ -7,6 +7,12 @@ namespace kavenor::testing {
 namespace asio = boost::asio;
 using Tcp = asio::ip::tcp;
 
+uint16_t FreePort() {
+  asio::io_context io;
+  Tcp::acceptor acceptor(io, Tcp::endpoint(asio::ip::address_v4::loopback(), 0));
+  return acceptor.local_endpoint().port();
+}
+
 std::string UpgradeRequest(const std::string& host, const std::string& extraHeaders, const std::string& target) {
   return "GET " + target + " HTTP/1.1\r\nHost: " + host +
          "\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"

@@ -12,6 +12,9 @@
 
 namespace kavenor::testing {
 
+// A TCP port on the loopback address that nothing listens on at this moment (the kernel's choice).
+uint16_t FreePort();
+
 // The opening handshake request for `host` ("127.0.0.1:8080"); `extraHeaders` are whole lines, each
 // ending in "\r\n". The key is fixed: no test checks the accept value against a fresh one.
 std::string UpgradeRequest(const std::string& host, const std::string& extraHeaders = {},

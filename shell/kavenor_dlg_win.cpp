@@ -235,8 +235,9 @@ void CKavenorDlg::RunSettingsChange(const SettingsChange& change) {
     return;
   }
   if (ShowMessage(change.confirmation, MB_YESNO | MB_ICONQUESTION) != IDYES) return;
-  ApplySettingsChange(change, settingsPath_);
+  // The model first: a command that follows the written setting finds it in force.
   if (change.model) server_.RequestModel(*change.model);
+  ApplySettingsChange(change, settingsPath_);
   if (change.relaunch) Relaunch();
 }
 

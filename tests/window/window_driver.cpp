@@ -215,4 +215,13 @@ bool Screenshot(HWND window, const std::u16string& path) {
   return WritePng(path, static_cast<uint32_t>(width), static_cast<uint32_t>(height), rgb);
 }
 
+int TrayIconCount() {
+  HWND tray = FindWindowW(L"__winex11_standalone_tray", nullptr);
+  int count = 0;
+  for (HWND icon = FindWindowExW(tray, nullptr, L"__winex11_tray_icon", nullptr); tray && icon;
+       icon = FindWindowExW(tray, icon, L"__winex11_tray_icon", nullptr))
+    ++count;
+  return count;
+}
+
 }  // namespace kavenor::testing

@@ -57,6 +57,10 @@ std::u16string MessageBoxText(HWND box);
 std::u16string WindowCaption(HWND window);
 void Answer(HWND box, int buttonId);
 
+// The notification icons that Wine's tray shows (without a desktop: its own "Wine System Tray"
+// window, one child window per icon).
+int TrayIconCount();
+
 // Writes what the screen shows of `window` as a PNG file.
 bool Screenshot(HWND window, const std::u16string& path);
 

@@ -21,16 +21,11 @@ namespace {
 
 namespace fs = std::filesystem;
 namespace asio = boost::asio;
+using testing::FreePort;
 using testing::KavenorProcess;
 using testing::WaitUntil;
 
 const std::u16string kNotice = u"提示";
-
-uint16_t FreePort() {
-  asio::io_context io;
-  asio::ip::tcp::acceptor acceptor(io, asio::ip::tcp::endpoint(asio::ip::address_v4::loopback(), 0));
-  return acceptor.local_endpoint().port();
-}
 
 bool Serves(uint16_t port) {
   testing::WebSocketTestClient client;
@@ -65,6 +60,7 @@ class TestApp {
   }
   std::u16string Exe() const { return dir_.Join(u"Kavenor.exe"); }
   std::u16string ConfigPath() const { return dir_.Join(u"Config.ini"); }
+  std::u16string SdkDir(const char16_t* name) const { return dir_.Join(name); }
   std::u16string Setting(const char16_t* section, const char16_t* key) const {
     return ReadSettingString(section, key, u"<none>", ConfigPath(), 260);
   }
@@ -203,6 +199,37 @@ TEST(Window, FirstStartShowsDefaultsHidesAndKeepsOpenOnEnterAndEscape) {
   WaitUntil([&] { return !IsWindowVisible(dialog); }, "the window to hide");
   PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
   EXPECT_EQ(program.WaitForExit(), 0u);
+}
+
+// "关闭" while a read runs: the read finishes, the reader is closed, the icon goes, exit code 0.
+TEST(Window, CloseEndsInOrderAfterTheRunningCommand) {
+  const uint16_t port = FreePort();
+  TestApp app(PortConfig(port));
+  const std::u16string sdk = app.SdkDir(u"ORV5U");
+  testing::WriteFileBytes(JoinPath(sdk, u"scenario.ini"), "ports=1\ndelay_ms=100\n");
+  const int iconsBefore = testing::TrayIconCount();
+  KavenorProcess program = KavenorProcess::Start(app.Exe());
+  HWND dialog = program.Dialog();
+  WaitUntil([&] { return Serves(port); }, "the service");
+  WaitUntil([&] { return testing::TrayIconCount() == iconsBefore + 1; }, "the notification icon");
+
+  testing::RemoveFile(JoinPath(sdk, u"calls.log"));
+  testing::WebSocketTestClient client;
+  ASSERT_TRUE(client.Connect(asio::ip::address_v4::loopback(), port));
+  client.Handshake();
+  client.Send("3");
+  const auto calls = [&] { return testing::ReadLines(JoinPath(sdk, u"calls.log")); };
+  WaitUntil([&] { return calls().size() >= 2; }, "the read to begin");
+  PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);  // what the icon menu's "关闭" sends
+  EXPECT_EQ(program.WaitForExit(), 0u);
+
+  const std::vector<std::string> log = calls();
+  ASSERT_FALSE(log.empty());
+  EXPECT_NE(log.back().find(" ORV_CloseComm"), std::string::npos) << log.back();
+  bool readContent = false;
+  for (const std::string& line : log) readContent = readContent || line.find(" ORV_Read_Content") != std::string::npos;
+  EXPECT_TRUE(readContent) << "the read ran to its end";
+  WaitUntil([&] { return testing::TrayIconCount() == iconsBefore; }, "the icon to be removed");
 }
 
 TEST(Window, SecondStartRefusedModelChangeAndStatusLog) {
