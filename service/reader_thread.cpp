@@ -177,13 +177,16 @@ void ReaderThread::Loop() {
       sleeping_.push_back(std::move(job));
       continue;
     }
-    // Under the lock, so that a client forgotten meanwhile gets nothing.
+    Finished(job.client);
+    // Handed on without the lock, so that the network thread can queue meanwhile; a client
+    // forgotten in this moment finds its connection gone when the reply is sent.
+    lock.unlock();
     try {
       job.reply(*reply);
     } catch (...) {
       std::cout << "A reply could not be handed on: " << ExceptionText(std::current_exception()) << std::endl;
     }
-    Finished(job.client);
+    lock.lock();
   }
 }
 

@@ -24,8 +24,8 @@ class ReaderThread {
  public:
   // A connection, as the network side numbers them; never reused within one run.
   using ClientId = uint64_t;
-  // Takes the reply of one command, on the reader thread; must hand it on without waiting. Never
-  // called for a client that has been forgotten.
+  // Takes the reply of one command, on the reader thread; must hand it on without waiting. Not
+  // called for a client forgotten before its command was done, nor after Stop has returned.
   using ReplyFn = std::function<void(const std::u16string& reply)>;
   // Runs a command of codes 3 to 9 with a model: RunCommand, or a stand-in in tests.
   using CommandRunner = std::function<std::u16string(const Command&, int32_t model, ReaderDrivers&)>;
@@ -54,7 +54,7 @@ class ReaderThread {
 
   // The client has gone: its queued commands are dropped without touching the reader, its waiting
   // read ends (at once between two attempts, else when the attempt under way has finished), and
-  // nothing more is delivered to it.
+  // no reply of a command still to be done is delivered to it.
   void Forget(ClientId client);
 
   // Any thread: the model for every command that starts from now on; a command that runs keeps the

@@ -4,6 +4,7 @@
 #include <iostream>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <system_error>
 #include <utility>
 #include <vector>
@@ -229,10 +230,9 @@ class CWebSocketServer::Session {
     if (!command) return;
     auto client = clients_.find(hdl);
     if (client == clients_.end()) return;
-    websocketpp::lib::asio::io_service& io = endpoints_.io();
     // The reply is encoded on the reader thread and sent from the network loop.
-    const bool queued = reader_.Submit(client->second, *command, [&io, endpoint, hdl](const std::u16string& reply) {
-      websocketpp::lib::asio::post(io, [endpoint, hdl, bytes = Utf16ToUtf8(reply)] { Send(endpoint, hdl, bytes); });
+    const bool queued = reader_.Submit(client->second, *command, [this, endpoint, hdl](const std::u16string& reply) {
+      HandOver(Outgoing{endpoint, hdl, Utf16ToUtf8(reply)});
     });
     if (queued) return;
     std::cout << "Closing a connection with 1008: more than " << ReaderThread::kMaxPendingPerClient
@@ -244,11 +244,32 @@ class CWebSocketServer::Session {
     endpoint->close(hdl, websocketpp::close::status::policy_violation, "too many commands waiting", ec);
   }
 
-  static void Send(ServiceEndpoint* endpoint, const connection_hdl& hdl, const std::string& bytes) {
-    websocketpp::lib::error_code ec;
-    endpoint->send(hdl, bytes, websocketpp::frame::opcode::text, ec);
-    // The client has gone meanwhile: nobody is left to answer.
-    if (ec) std::cout << "Echo failed because: " << "(" << ec.message() << ")" << std::endl;
+  struct Outgoing {
+    ServiceEndpoint* endpoint;
+    connection_hdl hdl;
+    std::string bytes;
+  };
+
+  // Reader thread: queues a reply for the network loop. Replies that come while the loop has not
+  // yet taken the last ones go with them, for one wake-up of the loop.
+  void HandOver(Outgoing reply) {
+    std::lock_guard<std::mutex> lock(outboxMutex_);
+    outbox_.push_back(std::move(reply));
+    if (outbox_.size() == 1) websocketpp::lib::asio::post(endpoints_.io(), [this] { SendReplies(); });
+  }
+
+  void SendReplies() {
+    std::vector<Outgoing> replies;
+    {
+      std::lock_guard<std::mutex> lock(outboxMutex_);
+      replies.swap(outbox_);
+    }
+    for (const Outgoing& reply : replies) {
+      websocketpp::lib::error_code ec;
+      reply.endpoint->send(reply.hdl, reply.bytes, websocketpp::frame::opcode::text, ec);
+      // The client has gone meanwhile: nobody is left to answer.
+      if (ec) std::cout << "Echo failed because: " << "(" << ec.message() << ")" << std::endl;
+    }
   }
 
   void OnHttp(ServiceEndpoint* endpoint, connection_hdl hdl) {
@@ -320,6 +341,8 @@ class CWebSocketServer::Session {
   Clients clients_;
   ReaderThread::ClientId nextClient_ = 1;
   bool stopping_ = false;
+  std::mutex outboxMutex_;
+  std::vector<Outgoing> outbox_;  // replies for the network loop to send
 };
 
 CWebSocketServer::CWebSocketServer(ReaderDrivers& drivers, std::u16string settingsPath, std::u16string pageDir,
