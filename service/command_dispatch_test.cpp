@@ -49,7 +49,7 @@ class DispatchTest : public ::testing::Test {
 };
 
 TEST_F(DispatchTest, EachModelRunsItsDriversOperation) {
-  const std::string read = "7?Key=ffffffffffff|Block=4", write = "8?Block=4|Key=ffffffffffff|WriteBuf=0011";
+  const std::string read = "7?Key=ffffffffffff|Block=4", write = "8?Block=4|Key=ffffffffffff|WriteBuf=0011" + std::string(28, '0');
   const std::string m1Read = "ORV_M1_Read mode=0 block=4 key=ffffffffffff", m1Request = "ORV_M1_Request mode=0",
                     m1Write = "ORV_M1_Write mode=0 block=4 key=ffffffffffff data=0011" + std::string(28, '0'),
                     auth = "ORV_Authenticate", noJudge = "ORV_AuthenticateForNoJudge", wait = "2?timeout=5000";
@@ -135,7 +135,14 @@ TEST_F(DispatchTest, MemoryCardParameters) {
       {1, "7?Block=1|Key", "ORV_M1_Read mode=0 block=1 key=000000000000", {}},
       {1, "8?Block=2|Key=" + ff + "|WriteBuf=" + std::string(40, 'a'),
        "ORV_M1_Write mode=0 block=2 key=" + ff + " data=" + std::string(32, 'a'), {}},
-      {1, "8?WriteBuf=01|Key=" + ff, "ORV_M1_Write mode=0 block=255 key=" + ff + " data=01" + std::string(30, '0'), {}},
+      {1, "8?WriteBuf=01" + std::string(30, 'F') + "|Key=" + ff + "|Block=260",
+       "ORV_M1_Write mode=0 block=4 key=" + ff + " data=01" + std::string(30, 'f'), {}},
+      // A write names its block and gives all 16 bytes: anything less touches no card.
+      {1, "8?Key=" + ff + "|WriteBuf=" + std::string(32, '1'), "", u"输入参数有误"},
+      {1, "8?Block=7|Key=" + ff + "|WriteBuf=", "", u"输入参数有误"},
+      {1, "8?Block=7|Key=" + ff + "|WriteBuf=" + std::string(30, '0'), "", u"输入参数有误"},
+      {1, "8?Block=7|Key=" + ff + "|WriteBuf=" + std::string(31, '0') + "g", "", u"输入参数有误"},
+      {3, "8?Block=7|Key=" + ff + "|WriteBuf=00", "", u"输入参数有误"},
       {3, "7?Block=4", "", u"输入参数有误"},  // parameters are checked before the model
       {0, "8?Block=4|Key=" + ff, "", u"输入参数有误"},
       {1, "8?Block=4|WriteBuf=00", "", u"输入参数有误"},

@@ -1,11 +1,19 @@
 #include "service/command_params.h"
 
+#include <cctype>
 #include <limits>
 
 namespace kavenor {
 namespace {
 
 bool IsSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
+bool StartsWithHexDigits(const std::string& text, size_t count) {
+  if (text.size() < count) return false;
+  for (size_t i = 0; i < count; ++i)
+    if (!std::isxdigit(static_cast<unsigned char>(text[i]))) return false;
+  return true;
+}
 
 int DigitValue(char c) {
   if (c >= '0' && c <= '9') return c - '0';
@@ -106,11 +114,17 @@ std::optional<Command> ParseCommand(const std::string& message) {
       c.badParameters = GetHexParam(message, "Key", c.key, sizeof c.key) < 0;
       c.block = static_cast<uint8_t>(GetIntParam(message, "Block") & 0xFF);
       break;
-    case CommandCode::kM1Write:
-      c.block = static_cast<uint8_t>(GetIntParam(message, "Block") & 0xFF);
-      c.badParameters = GetHexParam(message, "Key", c.key, sizeof c.key) < 0 ||
+    case CommandCode::kM1Write: {
+      const int64_t block = GetIntParam(message, "Block");
+      c.block = static_cast<uint8_t>(block & 0xFF);
+      // A write replaces the whole block: without a block named, or with fewer than its 16 bytes
+      // given, it would write zeros where the page meant nothing (into a sector trailer, for ever).
+      std::string data;
+      c.badParameters = GetHexParam(message, "Key", c.key, sizeof c.key) < 0 || block < 0 ||
+                        !FindParamValue(message, "WriteBuf", data) || !StartsWithHexDigits(data, 2 * sizeof c.data) ||
                         GetHexParam(message, "WriteBuf", c.data, sizeof c.data) < 0;
       break;
+    }
     default: break;
   }
   return c;

@@ -53,7 +53,9 @@ enum class CommandCode : uint32_t {
 struct Command {
   CommandCode code = CommandCode::kReadIdCard;
   int32_t timeoutMs = 0;       // code 2
-  bool badParameters = false;  // codes 7 and 8: "Key" (or, for 8, "WriteBuf") is missing
+  // Code 7: "Key" is missing. Code 8: "Key" or "Block" is missing, or "WriteBuf" does not begin
+  // with the 32 hex digits of a whole block (a longer value is cut, as "Key" is).
+  bool badParameters = false;
   uint8_t key[6] = {};         // codes 7 and 8, zero-filled
   uint8_t block = 0;           // codes 7 and 8: the low 8 bits of "Block", 255 when it is missing
   uint8_t data[16] = {};       // code 8, zero-filled

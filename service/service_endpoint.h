@@ -79,7 +79,7 @@ class BudgetedMessage : public websocketpp::message_buffer::message<BoundedMessa
   size_t charged_ = 0;
 };
 
-// The library's debug configuration over Asio without TLS, with what this service changes: no
+// The library's debug configuration over Asio without TLS, with what this service changes: a 10 s
 // opening-handshake time-out and bounded message reservations. The rest (basic concurrency, all
 // log channels compiled in, 5000 ms closing-handshake and pong time-outs, 32,000,000-byte message
 // and HTTP-body limits) is restated so that it cannot drift with the base. The library itself
@@ -111,7 +111,9 @@ struct debug_custom : public websocketpp::config::debug_asio {
   };
   typedef websocketpp::transport::asio::endpoint<transport_config> transport_type;
 
-  static const long timeout_open_handshake = 0;
+  // A connection that has not finished its opening handshake in 10 s is closed: without a limit,
+  // connections opened faster than anyone finishes them would hold memory and descriptors for ever.
+  static const long timeout_open_handshake = 10000;
   static const long timeout_close_handshake = 5000;
   static const long timeout_pong = 5000;
 

@@ -18,6 +18,7 @@
 #include "service/http_page.h"
 #include "service/large_blocks.h"
 #include "service/listen_options.h"
+#include "service/log_text.h"
 #include "service/service_endpoint.h"
 
 namespace kavenor {
@@ -82,11 +83,13 @@ class Endpoints {
   std::vector<std::unique_ptr<ServiceEndpoint>> all_;
 };
 
-void ConfigureLogs(ServiceEndpoint& endpoint) {
+void ConfigureLogs(ServiceEndpoint& endpoint, bool verbose) {
   endpoint.get_alog().set_ostream(&std::cout);
   endpoint.get_elog().set_ostream(&std::cerr);
   endpoint.set_access_channels(websocketpp::log::alevel::all);
   endpoint.clear_access_channels(websocketpp::log::alevel::frame_payload);
+  // The library's own workings, a dozen lines a frame: a flood of pings would flood the log.
+  if (!verbose) endpoint.clear_access_channels(websocketpp::log::alevel::devel | websocketpp::log::alevel::frame_header);
   // A windowed start has nowhere to write them; they are not formatted at all.
   if (!StandardOutputAttached()) endpoint.clear_access_channels(websocketpp::log::alevel::all);
   endpoint.set_error_channels(websocketpp::log::elevel::all);
@@ -187,15 +190,16 @@ void RunLoop(ServiceEndpoint& endpoint) {
 // reader thread. Everything here but Stop runs on the service thread.
 class CWebSocketServer::Session {
  public:
-  Session(ReaderThread& reader, const std::u16string& pageDir, const AccessRules& rules, uint16_t port)
+  Session(ReaderThread& reader, const std::u16string& pageDir, const AccessRules& rules, uint16_t port,
+          bool verboseLog)
       : reader_(reader), pageDir_(pageDir), rules_(rules), port_(port) {
     const int listeners = rules.bind == BindScope::kLoopbackOnly ? 2 : 1;
     for (int i = 0; i < listeners; ++i) {
       ServiceEndpoint& endpoint = endpoints_.Add();
-      ConfigureLogs(endpoint);
+      ConfigureLogs(endpoint, verboseLog);
       endpoint.set_reuse_addr(kListenWithAddressReuse);
       ServiceEndpoint* self = &endpoint;
-      endpoint.set_open_handler([this](connection_hdl hdl) { OnOpen(std::move(hdl)); });
+      endpoint.set_open_handler([this, self](connection_hdl hdl) { OnOpen(self, std::move(hdl)); });
       endpoint.set_message_handler([this, self](connection_hdl hdl, ServiceEndpoint::message_ptr msg) {
         OnMessage(self, std::move(hdl), std::move(msg));
       });
@@ -214,31 +218,48 @@ class CWebSocketServer::Session {
   }
 
  private:
-  using Clients = std::map<connection_hdl, ReaderThread::ClientId, std::owner_less<connection_hdl>>;
+  struct Client {
+    ReaderThread::ClientId id;
+    bool localProgram;  // on this computer and no browser (no Origin): it may stop the service
+  };
+  using Clients = std::map<connection_hdl, Client, std::owner_less<connection_hdl>>;
 
-  void OnOpen(connection_hdl hdl) { clients_.emplace(std::move(hdl), nextClient_++); }
+  void OnOpen(ServiceEndpoint* endpoint, connection_hdl hdl) {
+    ServiceEndpoint::connection_ptr con = endpoint->get_con_from_hdl(hdl);
+    websocketpp::lib::asio::error_code ec;
+    websocketpp::lib::asio::ip::address peer = con->get_raw_socket().remote_endpoint(ec).address();
+    if (peer.is_v6() && peer.to_v6().is_v4_mapped()) peer = peer.to_v6().to_v4();
+    const bool local = !ec && peer.is_loopback() && con->get_request_header("Origin").empty() &&
+                       con->get_request_header("Sec-WebSocket-Origin").empty();
+    clients_.emplace(std::move(hdl), Client{nextClient_++, local});
+  }
 
   void OnMessage(ServiceEndpoint* endpoint, connection_hdl hdl, ServiceEndpoint::message_ptr msg) {
     const std::string& payload = msg->get_payload();
-    std::cout << "on_message called with hdl: " << hdl.lock().get() << " and message: " << payload << std::endl;
+    std::cout << "on_message called with hdl: " << hdl.lock().get() << " and message: " << LoggedMessage(payload)
+              << std::endl;
+    auto client = clients_.find(hdl);
+    if (client == clients_.end()) return;
 
     if (payload == kStopListening) {
-      if (!endpoints_.StopListening()) std::cout << "stop-listening ignored: the service is not listening" << std::endl;
+      if (!client->second.localProgram)
+        std::cout << "stop-listening ignored: only a program on this computer that sends no Origin may stop the service"
+                  << std::endl;
+      else if (!endpoints_.StopListening())
+        std::cout << "stop-listening ignored: the service is not listening" << std::endl;
       return;
     }
     const std::optional<Command> command = ParseCommand(payload);
     if (!command) return;
-    auto client = clients_.find(hdl);
-    if (client == clients_.end()) return;
     // The reply is encoded on the reader thread and sent from the network loop.
-    const bool queued = reader_.Submit(client->second, *command, [this, endpoint, hdl](const std::u16string& reply) {
+    const bool queued = reader_.Submit(client->second.id, *command, [this, endpoint, hdl](const std::u16string& reply) {
       HandOver(Outgoing{endpoint, hdl, Utf16ToUtf8(reply)});
     });
     if (queued) return;
     std::cout << "Closing a connection with 1008: more than " << ReaderThread::kMaxPendingPerClient
               << " of its commands wait for the reader" << std::endl;
     // Its queue goes at once; what else it sends while closing is not looked at.
-    reader_.Forget(client->second);
+    reader_.Forget(client->second.id);
     clients_.erase(client);
     websocketpp::lib::error_code ec;
     endpoint->close(hdl, websocketpp::close::status::policy_violation, "too many commands waiting", ec);
@@ -295,7 +316,7 @@ class CWebSocketServer::Session {
     std::cout << "Close handler" << std::endl;
     auto client = clients_.find(hdl);
     if (client != clients_.end()) {
-      reader_.Forget(client->second);
+      reader_.Forget(client->second.id);
       clients_.erase(client);
     }
     // At the end, a connection still opening may keep the loop waiting: once the last open one
@@ -305,15 +326,19 @@ class CWebSocketServer::Session {
 
   // A connection is accepted whatever its path or sub-protocols (none is selected), and whatever
   // its origin unless the settings list the origins allowed: then a page of another origin is
-  // refused with 403 before it can send a command.
+  // refused with 403 before it can send a command. The older protocol versions 7 and 8 name the
+  // origin in Sec-WebSocket-Origin; a handshake is judged by both headers.
   bool OnValidate(ServiceEndpoint* endpoint, connection_hdl hdl) {
     ServiceEndpoint::connection_ptr con = endpoint->get_con_from_hdl(hdl);
-    const std::string& origin = con->get_origin();
-    if (rules_.AllowsOrigin(origin, port_)) return true;
-    std::cout << "Refused a WebSocket connection from origin " << origin << ": not in [Security] AllowedOrigins"
-              << std::endl;
-    con->set_status(websocketpp::http::status_code::forbidden);
-    return false;
+    for (const char* header : {"Origin", "Sec-WebSocket-Origin"}) {
+      const std::string& origin = con->get_request_header(header);
+      if (rules_.AllowsOrigin(origin, port_)) continue;
+      std::cout << "Refused a WebSocket connection from origin " << LoggedMessage(origin)
+                << ": not in [Security] AllowedOrigins" << std::endl;
+      con->set_status(websocketpp::http::status_code::forbidden);
+      return false;
+    }
+    return true;
   }
 
   void OnStop() {
@@ -365,7 +390,7 @@ int CWebSocketServer::Run() {
   const uint16_t port = static_cast<uint16_t>(static_cast<uint32_t>(configuredPort) & 0xFFFFu);
 
   try {
-    Session session(reader_, pageDir_, rules, port);
+    Session session(reader_, pageDir_, rules, port, verboseLog_);
     {
       std::lock_guard<std::mutex> lock(sessionMutex_);
       session_ = &session;

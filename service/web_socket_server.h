@@ -22,8 +22,9 @@ struct ServiceHooks {
   // The port could not be listened on (taken by another program, say); called on the service
   // thread with the port tried, before the service ends.
   std::function<void(uint16_t port)> listenFailed;
-  // Blocks until the instance that started this one has ended; false at once when there is none.
-  // A listen that fails while such an instance may still hold the port is tried once more after it.
+  // Blocks until the instance that started this one has ended (true), for a while at most (false);
+  // false at once when there is none. A listen that fails while such an instance may still hold the
+  // port is tried once more after it.
   std::function<bool()> awaitPredecessor;
 };
 
@@ -62,6 +63,10 @@ class CWebSocketServer {
   // Any thread: the reader model for the commands that start from now on.
   void RequestModel(int32_t model) { reader_.RequestModel(model); }
 
+  // Before Run: the endpoint's access log writes its devel and frame-header lines too (off unless
+  // asked for: a dozen lines a frame).
+  void SetVerboseLog(bool verbose) { verboseLog_ = verbose; }
+
  private:
   class Session;
 
@@ -70,6 +75,7 @@ class CWebSocketServer {
   std::u16string pageDir_;  // with a trailing separator, or empty
   ServiceHooks hooks_;
   ReaderThread reader_;
+  bool verboseLog_ = false;
   std::thread thread_;
   std::atomic<bool> ended_{true};  // no service thread runs
 

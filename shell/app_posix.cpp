@@ -92,8 +92,8 @@ class StandInShell {
  public:
   StandInShell() : settingsPath_(SettingsFilePath()), instance_(u"Kavenor") {}
 
-  // The window's initialisation, less the window.
-  void Initialise() {
+  // The window's initialisation, less the window. `verbose`: the endpoint's devel and frame lines too.
+  void Initialise(bool verbose) {
     if (TakeRestartFlag(settingsPath_) == StartKind::kRelaunch) {
       instance_.TakeOver();
     } else if (!instance_.Claim()) {
@@ -106,10 +106,11 @@ class StandInShell {
                                              std::to_string(port) + "/ and ws://127.0.0.1:" + std::to_string(port) + "/");
     };
     hooks.listenFailed = [](uint16_t port) { PostToWindow(nullptr, ServiceFailedMessage, port); };
-    hooks.awaitPredecessor = [this] { return instance_.AwaitPredecessor(); };
+    hooks.awaitPredecessor = [this] { return instance_.AwaitPredecessor(kPredecessorWaitMs); };
     g_readerDrivers.SetStatusSink([](uint32_t code) { PostToWindow(nullptr, StatusMessage, code); });
     server_ = std::make_unique<CWebSocketServer>(g_readerDrivers, settingsPath_, GetModuleDirWithSeparator(),
                                                  std::move(hooks));
+    server_->SetVerboseLog(verbose);
     server_->Start();
   }
 
@@ -144,12 +145,21 @@ class StandInShell {
   std::unique_ptr<CWebSocketServer> server_;
 };
 
-int Main() {
+int Main(int argc, char** argv) {
   UseWholeLinesOnStandardStreams();
   RaiseOpenFileLimit();
   StartSignalThread();
+  bool verbose = false;
+  for (int i = 1; i < argc; ++i) {
+    if (std::string(argv[i]) == "--verbose") {
+      verbose = true;
+    } else {
+      WriteWholeLine(StdStream::kError, std::string("kavenor: unknown option ") + argv[i] + " (--verbose)");
+      return 2;
+    }
+  }
   StandInShell shell;
-  shell.Initialise();
+  shell.Initialise(verbose);
   shell.Run();
   return 0;
 }
@@ -157,4 +167,4 @@ int Main() {
 }  // namespace
 }  // namespace kavenor
 
-int main() { return kavenor::Main(); }
+int main(int argc, char** argv) { return kavenor::Main(argc, argv); }

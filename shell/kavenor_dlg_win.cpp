@@ -45,7 +45,7 @@ CKavenorDlg::CKavenorDlg(ReaderDrivers& drivers)
       server_(drivers_, settingsPath_, GetModuleDirWithSeparator(),
               ServiceHooks{{},
                            [this](uint16_t port) { PostToWindow(windowCopy_, ServiceFailedMessage, port); },
-                           [this] { return instance_.AwaitPredecessor(); }}) {}
+                           [this] { return instance_.AwaitPredecessor(kPredecessorWaitMs); }}) {}
 
 BOOL CKavenorDlg::OnInitDialog() {
   HWND self = window();

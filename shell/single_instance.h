@@ -2,6 +2,7 @@
 // elsewhere. The process holds it until it ends; the system releases it then.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -23,8 +24,8 @@ class SingleInstance {
   void TakeOver();
 
   // After TakeOver: blocks until the name is this instance's (the predecessor has ended) and
-  // returns true. Without TakeOver: false at once.
-  bool AwaitPredecessor();
+  // returns true, or false once `timeoutMs` have passed without. Without TakeOver: false at once.
+  bool AwaitPredecessor(uint32_t timeoutMs);
 
  private:
   struct State;

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
@@ -114,11 +115,10 @@ void SingleInstance::TakeOver() {
   }).detach();
 }
 
-bool SingleInstance::AwaitPredecessor() {
+bool SingleInstance::AwaitPredecessor(uint32_t timeoutMs) {
   std::unique_lock<std::mutex> lock(state_->mutex);
   if (!state_->takingOver) return false;
-  state_->changed.wait(lock, [&] { return !state_->takingOver; });
-  return true;
+  return state_->changed.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return !state_->takingOver; });
 }
 
 }  // namespace kavenor

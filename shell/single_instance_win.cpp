@@ -57,10 +57,9 @@ void SingleInstance::TakeOver() {
   }).detach();
 }
 
-bool SingleInstance::AwaitPredecessor() {
+bool SingleInstance::AwaitPredecessor(uint32_t timeoutMs) {
   if (!state_->takingOver) return false;
-  WaitForSingleObject(state_->owned, INFINITE);
-  return true;
+  return WaitForSingleObject(state_->owned, timeoutMs) == WAIT_OBJECT_0;
 }
 
 }  // namespace kavenor

@@ -44,7 +44,7 @@ TEST(SingleInstanceName, ASecondClaimIsRefusedUntilTheFirstIsGone) {
   auto first = std::make_unique<SingleInstance>(name);
   ASSERT_TRUE(first->Claim());
   EXPECT_FALSE(SingleInstance(name).Claim());
-  EXPECT_FALSE(first->AwaitPredecessor());  // not a relaunch: nothing to wait for
+  EXPECT_FALSE(first->AwaitPredecessor(60000));  // not a relaunch: nothing to wait for
   first.reset();
   EXPECT_TRUE(SingleInstance(name).Claim());
 }
@@ -56,7 +56,11 @@ TEST(SingleInstanceName, ARelaunchTakesTheNameOverOnceItsPredecessorHasGone) {
   SingleInstance successor(name);
   successor.TakeOver();  // does not wait
   std::atomic<bool> awaited{false};
-  std::thread waiter([&] { awaited = successor.AwaitPredecessor(); });
+  // A predecessor that does not end is waited for only so long.
+  const auto before = std::chrono::steady_clock::now();
+  EXPECT_FALSE(successor.AwaitPredecessor(300));
+  EXPECT_GE(std::chrono::steady_clock::now() - before, std::chrono::milliseconds(250));  // a timer tick early at most
+  std::thread waiter([&] { awaited = successor.AwaitPredecessor(600000); });
   std::this_thread::sleep_for(std::chrono::milliseconds(200));
   EXPECT_FALSE(awaited);  // the predecessor still runs
   EXPECT_FALSE(SingleInstance(name).Claim());
@@ -71,7 +75,7 @@ TEST(SingleInstanceName, ATakeOverWithNoPredecessorHoldsTheNameAtOnce) {
   const std::u16string name = UniqueName();
   SingleInstance successor(name);
   successor.TakeOver();
-  EXPECT_TRUE(successor.AwaitPredecessor());
+  EXPECT_TRUE(successor.AwaitPredecessor(600000));
   EXPECT_FALSE(SingleInstance(name).Claim());
 }
 

@@ -7,7 +7,7 @@ from pathlib import Path
 import pytest
 
 from clients import RawClient, WsClient, http_get
-from kavenor_app import free_port, ipv6_loopback_works
+from kavenor_app import free_port, ipv6_loopback_works, wait_until
 
 LISTED = "https://counter.example.cn, http://10.1.2.3:8080  null"
 
@@ -112,3 +112,37 @@ def test_bind_any_or_nothing_listens_on_every_interface(launch):
         app = start(launch, **keys)
         assert listening_addresses(app.port) in ({"::"}, {"0.0.0.0"})
         app.stop()
+
+
+def hybi8_handshake_status(app, headers):
+    """The opening handshake of protocol version 8, which names the origin in Sec-WebSocket-Origin."""
+    lines = ["GET / HTTP/1.1", "Host: 127.0.0.1", "Upgrade: websocket", "Connection: Upgrade",
+             "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==", "Sec-WebSocket-Version: 8", *headers]
+    with RawClient(app.port) as raw:
+        raw.send(("\r\n".join(lines) + "\r\n\r\n").encode())
+        return int(raw.read_until(b"\r\n\r\n").split(b" ", 2)[1])
+
+
+@pytest.mark.parametrize("headers, status", [
+    (["Sec-WebSocket-Origin: https://counter.example.cn"], 101),
+    (["Sec-WebSocket-Origin: https://counter.example.cn", "Origin: https://counter.example.cn"], 101),
+    (["Sec-WebSocket-Origin: https://counter.example.cn", "Origin: https://evil.example.com"], 403),
+    (["Sec-WebSocket-Origin: https://evil.example.com"], 403),
+])
+def test_protocol_8_handshakes_are_judged_by_both_origin_headers(guarded, headers, status):
+    assert hybi8_handshake_status(guarded, headers) == status
+
+
+def test_stop_listening_is_obeyed_only_from_a_program_on_this_computer(launch):
+    app = launch(model=0)
+    with WsClient(app.url(), origin="https://evil.example.com") as page:
+        page.send("stop-listening")
+        app.wait_for_output(lambda out, _: "stop-listening ignored: only a program on this computer" in out,
+                            what="the refusal's line")
+        assert page.no_message_within(0.1), "an unknown command gets no reply"
+        assert page.request("5").startswith("05.01-")
+    with WsClient(app.url()) as program:  # no Origin, from 127.0.0.1
+        assert program.request("5").startswith("05.01-")
+        program.send("stop-listening")
+        assert wait_until(lambda: listening_addresses(app.port) == set()), "the listener stops"
+        assert program.request("5").startswith("05.01-"), "an open connection is still served"

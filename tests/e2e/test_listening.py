@@ -1,5 +1,5 @@
 """Listening and the end of the service: "stop-listening", the port taken from Config.ini, a port that
-cannot be bound, an opening handshake that never completes. A fresh program for each test that ends
+cannot be bound, an opening handshake that does not complete in time. A fresh program for each test that ends
 or moves the listener."""
 
 import socket
@@ -7,10 +7,11 @@ import time
 
 import pytest
 
-from clients import RawClient, WsClient, connection_refused, http_get
+from clients import OP_TEXT, RawClient, WsClient, connection_refused, frame, http_get
 from kavenor_app import ipv6_loopback_works, port_is_free, wait_until
 
 SAM_REPLY = "05.01-00002019-0000123456-0000000007"
+HANG_GUARD = 180
 
 
 def loopbacks():
@@ -87,11 +88,13 @@ def test_port_that_cannot_be_bound_ends_the_service_not_the_program(launch):
     assert app.alive()
 
 
-def test_opening_handshake_is_never_timed_out(launch):
+def test_an_opening_handshake_has_ten_seconds(launch):
     app = launch(model=0)
-    with RawClient(app.port) as silent, RawClient(app.port) as partial:
+    with RawClient(app.port) as silent, RawClient(app.port) as partial, RawClient(app.port) as slow:
+        opened = time.monotonic()
         partial.send(b"GET / HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\n")
-        # The library's usual opening time-out is 5 s.
+        slow.send(b"GET / HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\n")
+        # More than the library's usual 5 s: a slow client still finishes in time.
         assert not silent.peer_closed(6.5) and not partial.peer_closed(0.1)
         with WsClient(app.url()) as c:
             assert c.request("5") == SAM_REPLY
@@ -99,3 +102,8 @@ def test_opening_handshake_is_never_timed_out(launch):
                      b"Sec-WebSocket-Version: 13\r\n\r\n")
         head = partial.read_until(b"\r\n\r\n")
         assert b" 101 " in head.split(b"\r\n", 1)[0], head
+        # Those that never finish are closed, once their 10 s have passed.
+        assert silent.peer_closed(HANG_GUARD) and slow.peer_closed(HANG_GUARD)
+        assert time.monotonic() - opened >= 10
+        partial.send(frame(OP_TEXT, b"5"))  # the one that finished in time stays open
+        assert partial.read_frame(HANG_GUARD)[2].decode() == SAM_REPLY
