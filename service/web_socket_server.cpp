@@ -1,5 +1,6 @@
 #include "service/web_socket_server.h"
 
+#include <chrono>
 #include <exception>
 #include <iostream>
 #include <map>
@@ -29,6 +30,13 @@ using Tcp = websocketpp::lib::asio::ip::tcp;
 
 // How long a closing connection may take to answer the close frame when the service ends.
 constexpr long kClosingHandshakeOnStopMs = 250;
+// What a client that does not read its replies may leave unsent: past this, or when a reply has not
+// left for kStalledReplyMs, it is closed and what it left returns. Pongs go only while little waits.
+constexpr size_t kMostUnsentBytes = 32 * 1024 * 1024;
+constexpr size_t kMostUnsentForPong = 64 * 1024;
+constexpr long kStalledReplyMs = 60000;
+// How long a client closed for not reading gets to take its close frame.
+constexpr long kClosingHandshakeOfAStalledClientMs = 1000;
 
 // The text of whatever was thrown, for the lines of the guards.
 std::string ErrorText(std::exception_ptr error) {
@@ -206,6 +214,7 @@ class CWebSocketServer::Session {
       endpoint.set_http_handler([this, self](connection_hdl hdl) { OnHttp(self, std::move(hdl)); });
       endpoint.set_fail_handler([self](connection_hdl hdl) { OnFail(self, std::move(hdl)); });
       endpoint.set_close_handler([this](connection_hdl hdl) { OnClose(std::move(hdl)); });
+      endpoint.set_ping_handler([self](connection_hdl hdl, std::string) { return OnPing(self, std::move(hdl)); });
       endpoint.set_validate_handler([this, self](connection_hdl hdl) { return OnValidate(self, std::move(hdl)); });
     }
   }
@@ -221,6 +230,9 @@ class CWebSocketServer::Session {
   struct Client {
     ReaderThread::ClientId id;
     bool localProgram;  // on this computer and no browser (no Origin): it may stop the service
+    // While replies wait unsent: a timer, and how much waited when it was set.
+    std::shared_ptr<websocketpp::lib::asio::steady_timer> sendWatch;
+    size_t watchedUnsent = 0;
   };
   using Clients = std::map<connection_hdl, Client, std::owner_less<connection_hdl>>;
 
@@ -231,7 +243,7 @@ class CWebSocketServer::Session {
     if (peer.is_v6() && peer.to_v6().is_v4_mapped()) peer = peer.to_v6().to_v4();
     const bool local = !ec && peer.is_loopback() && con->get_request_header("Origin").empty() &&
                        con->get_request_header("Sec-WebSocket-Origin").empty();
-    clients_.emplace(std::move(hdl), Client{nextClient_++, local});
+    clients_.emplace(std::move(hdl), Client{nextClient_++, local, nullptr, 0});
   }
 
   void OnMessage(ServiceEndpoint* endpoint, connection_hdl hdl, ServiceEndpoint::message_ptr msg) {
@@ -287,10 +299,67 @@ class CWebSocketServer::Session {
     }
     for (const Outgoing& reply : replies) {
       websocketpp::lib::error_code ec;
-      reply.endpoint->send(reply.hdl, reply.bytes, websocketpp::frame::opcode::text, ec);
+      ServiceEndpoint::connection_ptr con = reply.endpoint->get_con_from_hdl(reply.hdl, ec);
+      if (con && con->get_buffered_amount() + reply.bytes.size() > kMostUnsentBytes) {
+        CloseUnread(con, "more than " + std::to_string(kMostUnsentBytes) + " bytes of its replies wait unread");
+        continue;
+      }
+      if (con) ec = con->send(reply.bytes, websocketpp::frame::opcode::text);
       // The client has gone meanwhile: nobody is left to answer.
-      if (ec) std::cout << "Echo failed because: " << "(" << ec.message() << ")" << std::endl;
+      if (ec) {
+        std::cout << "Echo failed because: " << "(" << ec.message() << ")" << std::endl;
+        continue;
+      }
+      WatchSending(reply.endpoint, reply.hdl);
     }
+  }
+
+  // A client that does not read what it is sent is not answered without end.
+  static bool OnPing(ServiceEndpoint* endpoint, connection_hdl hdl) {
+    websocketpp::lib::error_code ec;
+    ServiceEndpoint::connection_ptr con = endpoint->get_con_from_hdl(hdl, ec);
+    return con && con->get_buffered_amount() <= kMostUnsentForPong;
+  }
+
+  void CloseUnread(const ServiceEndpoint::connection_ptr& con, const std::string& why) {
+    std::cout << "Closing a connection with 1008: " << why << std::endl;
+    websocketpp::lib::error_code ec;
+    con->set_close_handshake_timeout(kClosingHandshakeOfAStalledClientMs);
+    con->close(websocketpp::close::status::policy_violation, "replies not read", ec);
+    // Its queue is dropped at once; the rest goes with the connection.
+    auto client = clients_.find(con->get_handle());
+    if (client == clients_.end()) return;
+    reader_.Forget(client->second.id);
+    if (client->second.sendWatch) client->second.sendWatch->cancel();
+    clients_.erase(client);
+  }
+
+  // While a connection has replies unsent, looks every kStalledReplyMs whether they move.
+  void WatchSending(ServiceEndpoint* endpoint, const connection_hdl& hdl) {
+    websocketpp::lib::error_code ec;
+    ServiceEndpoint::connection_ptr con = endpoint->get_con_from_hdl(hdl, ec);
+    auto client = clients_.find(hdl);
+    if (!con || client == clients_.end() || client->second.sendWatch) return;
+    const size_t unsent = con->get_buffered_amount();
+    if (unsent == 0) return;
+    auto timer = std::make_shared<websocketpp::lib::asio::steady_timer>(endpoints_.io());
+    client->second.sendWatch = timer;
+    client->second.watchedUnsent = unsent;
+    timer->expires_after(std::chrono::milliseconds(kStalledReplyMs));
+    timer->async_wait([this, endpoint, hdl](const websocketpp::lib::asio::error_code& error) {
+      if (error) return;  // cancelled: the connection has gone
+      auto client = clients_.find(hdl);
+      if (client == clients_.end()) return;
+      const size_t watched = client->second.watchedUnsent;
+      client->second.sendWatch.reset();
+      websocketpp::lib::error_code ec;
+      ServiceEndpoint::connection_ptr con = endpoint->get_con_from_hdl(hdl, ec);
+      if (!con) return;
+      const size_t unsent = con->get_buffered_amount();
+      if (unsent > 0 && unsent >= watched)
+        return CloseUnread(con, "its replies have not moved for " + std::to_string(kStalledReplyMs / 1000) + " s");
+      WatchSending(endpoint, hdl);
+    });
   }
 
   void OnHttp(ServiceEndpoint* endpoint, connection_hdl hdl) {
@@ -317,6 +386,7 @@ class CWebSocketServer::Session {
     auto client = clients_.find(hdl);
     if (client != clients_.end()) {
       reader_.Forget(client->second.id);
+      if (client->second.sendWatch) client->second.sendWatch->cancel();
       clients_.erase(client);
     }
     // At the end, a connection still opening may keep the loop waiting: once the last open one
