@@ -13,6 +13,7 @@ import signal
 import socket
 import subprocess
 import sys
+import threading
 import time
 from pathlib import Path
 
@@ -323,3 +324,21 @@ class App:
 
     def __exit__(self, *exc):
         self.stop()
+
+
+class Sampler:
+    """The program's largest resident size (KiB), read every 50 ms while it runs."""
+
+    def __init__(self, app):
+        self.app, self.peak, self.stopped = app, app.memory_kib("VmRSS"), threading.Event()
+        self.thread = threading.Thread(target=self.run, daemon=True)
+        self.thread.start()
+
+    def run(self):
+        while not self.stopped.wait(0.05):
+            self.peak = max(self.peak, self.app.memory_kib("VmRSS"))
+
+    def stop(self):
+        self.stopped.set()
+        self.thread.join()
+        return self.peak

@@ -3,13 +3,12 @@ flood, request bodies, handshakes that never finish."""
 
 import resource
 import socket
-import threading
 import time
 
 import pytest
 
 from clients import OP_PING, OP_TEXT, RawClient, WsClient, frame
-from kavenor_app import wait_until
+from kavenor_app import Sampler, wait_until
 
 MIB = 1024  # in KiB, as /proc reports memory
 HANG_GUARD = 180
@@ -21,24 +20,6 @@ def app(launch):
     return launch(model=0)
 
 
-class Sampler:
-    """The program's largest resident size (KiB), read every 50 ms while it runs."""
-
-    def __init__(self, app):
-        self.app, self.peak, self.stopped = app, app.memory_kib("VmRSS"), threading.Event()
-        self.thread = threading.Thread(target=self.run, daemon=True)
-        self.thread.start()
-
-    def run(self):
-        while not self.stopped.wait(0.05):
-            self.peak = max(self.peak, self.app.memory_kib("VmRSS"))
-
-    def stop(self):
-        self.stopped.set()
-        self.thread.join()
-        return self.peak
-
-
 def unread_client(app):
     """A client that reads nothing, with a small receive buffer."""
     client = RawClient(app.port, timeout=HANG_GUARD)
@@ -46,6 +27,11 @@ def unread_client(app):
     client.sock.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 4096)
     client.sock.settimeout(HANG_GUARD)  # the service reads a flood at its own pace
     return client
+
+
+def assert_memory_returns(app, idle, peak):
+    assert peak < idle + 200 * MIB, f"resident {peak} KiB at most, idle {idle} KiB"
+    assert wait_until(lambda: app.memory_kib("VmRSS") < idle + 48 * MIB, HANG_GUARD), app.memory_kib("VmRSS")
 
 
 def warm_idle(app):
@@ -66,12 +52,10 @@ def test_replies_that_are_never_read_close_their_client_and_give_the_memory_back
                             "the client to be closed")
         with WsClient(app.url(), timeout=HANG_GUARD) as fresh:
             assert fresh.request("5", timeout=HANG_GUARD) == SAM_REPLY
-        peak = sampler.stop()
     finally:
-        sampler.stop()
+        peak = sampler.stop()
         unread.close()
-    assert peak < idle + 200 * MIB, f"resident {peak} KiB at most, idle {idle} KiB"
-    assert wait_until(lambda: app.memory_kib("VmRSS") < idle + 48 * MIB, HANG_GUARD), app.memory_kib("VmRSS")
+    assert_memory_returns(app, idle, peak)
 
 
 def test_a_ping_flood_from_a_client_that_reads_nothing_stays_small(app):
@@ -92,12 +76,10 @@ def test_a_ping_flood_from_a_client_that_reads_nothing_stays_small(app):
             assert fresh.request("5", timeout=HANG_GUARD) == SAM_REPLY
         assert wait_until(lambda: app.call_names("ORV5U").count("ORV_GetSAMID") == 3, HANG_GUARD), \
             "the command behind the pings"
-        peak = sampler.stop()
     finally:
-        sampler.stop()
+        peak = sampler.stop()
         unread.close()
-    assert peak < idle + 200 * MIB, f"resident {peak} KiB at most, idle {idle} KiB"
-    assert wait_until(lambda: app.memory_kib("VmRSS") < idle + 48 * MIB, HANG_GUARD), app.memory_kib("VmRSS")
+    assert_memory_returns(app, idle, peak)
 
 
 @pytest.mark.parametrize("upgrade", [False, True])

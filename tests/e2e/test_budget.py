@@ -7,7 +7,7 @@ import time
 import pytest
 
 from clients import OP_TEXT, RawClient, WsClient, frame
-from kavenor_app import wait_until
+from kavenor_app import Sampler, wait_until
 
 MIB = 1024 * 1024
 BUDGET_KIB = 64 * 1024
@@ -19,24 +19,6 @@ SAM_REPLY = "05.01-00002019-0000123456-0000000007"
 @pytest.fixture
 def app(launch):
     return launch(model=0)
-
-
-class Sampler:
-    """The program's largest resident size, read every 50 ms while it runs."""
-
-    def __init__(self, app):
-        self.app, self.peak, self.stopped = app, app.memory_kib("VmRSS"), threading.Event()
-        self.thread = threading.Thread(target=self.run, daemon=True)
-        self.thread.start()
-
-    def run(self):
-        while not self.stopped.wait(0.05):
-            self.peak = max(self.peak, self.app.memory_kib("VmRSS"))
-
-    def stop(self):
-        self.stopped.set()
-        self.thread.join()
-        return self.peak
 
 
 def send_all_but_the_last_byte(client, data):
