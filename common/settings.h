@@ -28,6 +28,15 @@ std::u16string ReadSettingString(const std::u16string& section, const std::u16st
 bool WriteSettingString(const std::u16string& section, const std::u16string& key,
                         const std::u16string& value, const std::u16string& path);
 
+// How a settings file is stored: as the Windows private-profile calls read it, a file that begins
+// with the UTF-16 little-endian byte-order mark is UTF-16; otherwise bytes (UTF-8 here, the ANSI
+// code page on Windows), after a UTF-8 byte-order mark if there is one.
+enum class SettingsEncoding { kBytes, kUtf8WithMark, kUtf16 };
+
+// The file's text as 8-bit text (UTF-16 turned into UTF-8) and how it was stored; empty when the
+// file cannot be read.
+std::string SettingsFileText(const std::u16string& path, SettingsEncoding* encoding = nullptr);
+
 // The same calls by the settings' names.
 int32_t ReadSetting(const IntSetting& setting, const std::u16string& path);
 std::u16string ReadSetting(const TextSetting& setting, const std::u16string& path, size_t capacity);

@@ -114,14 +114,23 @@ Location Find(const std::vector<Line>& lines, const std::string& section, const 
   return loc;
 }
 
-std::vector<Line> LoadLines(const std::u16string& path, std::string* bom) {
-  std::string bytes;
-  if (!ReadWholeFile(path, bytes)) return {};
-  if (bytes.compare(0, 3, "\xEF\xBB\xBF") == 0) {
-    if (bom) *bom = bytes.substr(0, 3);
-    bytes.erase(0, 3);
+std::vector<Line> LoadLines(const std::u16string& path, SettingsEncoding* encoding) {
+  return SplitLines(SettingsFileText(path, encoding));
+}
+
+// The file's bytes for `text` (UTF-8) in the encoding it had.
+std::string Encoded(const std::string& text, SettingsEncoding encoding) {
+  switch (encoding) {
+    case SettingsEncoding::kBytes: return text;
+    case SettingsEncoding::kUtf8WithMark: return "\xEF\xBB\xBF" + text;
+    case SettingsEncoding::kUtf16: break;
   }
-  return SplitLines(bytes);
+  std::string bytes = "\xFF\xFE";
+  for (char16_t unit : Utf8ToUtf16(text)) {
+    bytes += static_cast<char>(unit & 0xFF);
+    bytes += static_cast<char>(unit >> 8);
+  }
+  return bytes;
 }
 
 std::optional<std::string> Lookup(const std::u16string& section, const std::u16string& key,
@@ -186,8 +195,8 @@ bool WriteSettingString(const std::u16string& section, const std::u16string& key
   // Read, change, replace: two writers at once would each drop the other's change.
   static std::mutex oneWriter;
   std::lock_guard<std::mutex> lock(oneWriter);
-  std::string bom;
-  std::vector<Line> lines = LoadLines(path, &bom);
+  SettingsEncoding encoding = SettingsEncoding::kBytes;
+  std::vector<Line> lines = LoadLines(path, &encoding);
   std::string s = Utf16ToUtf8(section), k = Utf16ToUtf8(key), v = Utf16ToUtf8(value);
   std::string eol = !lines.empty() && lines[0].ending == "\r\n" ? "\r\n" : "\n";
   Location loc = Find(lines, s, k);
@@ -201,9 +210,9 @@ bool WriteSettingString(const std::u16string& section, const std::u16string& key
     lines.push_back(Line{"[" + s + "]", eol});
     lines.push_back(Line{k + "=" + v, eol});
   }
-  std::string bytes = bom;
-  for (const Line& line : lines) bytes += line.text + line.ending;
-  return ReplaceFile(Utf16ToUtf8(path), bytes);
+  std::string text;
+  for (const Line& line : lines) text += line.text + line.ending;
+  return ReplaceFile(Utf16ToUtf8(path), Encoded(text, encoding));
 }
 
 }  // namespace kavenor

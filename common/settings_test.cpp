@@ -128,6 +128,25 @@ TEST(Settings, TextIsCutToTheBufferCapacity) {
   EXPECT_EQ(ReadSettingString(u"Device", u"Missing", u"大厅1", path, 3), u"大厅");
 }
 
+// A file saved as UTF-16 (as Notepad may) is read as Windows reads it, and stays UTF-16 when written.
+TEST(Settings, Utf16FilesAreReadAndKeptAsTheyAre) {
+  ScratchDir dir;
+  std::u16string path = dir.Join(u"Config.ini");
+  const std::u16string text = u"[IP]\r\nport=7416\r\n[Device]\r\nDeviceName=窗口2\r\n";
+  std::string bytes = "\xFF\xFE";
+  for (char16_t unit : text) bytes += std::string{static_cast<char>(unit & 0xFF), static_cast<char>(unit >> 8)};
+  testing::WriteFileBytes(path, bytes);
+  EXPECT_EQ(ReadSettingInt(u"IP", u"port", 0, path), 7416);
+  EXPECT_EQ(ReadSettingString(u"Device", u"DeviceName", u"", path, 64), u"窗口2");
+  ASSERT_TRUE(WriteSettingString(u"IP", u"Com", u"1003", path));
+  EXPECT_EQ(testing::ReadFileBytes(path).compare(0, 2, "\xFF\xFE"), 0);
+  EXPECT_EQ(ReadSettingInt(u"IP", u"Com", 0, path), 1003);
+  EXPECT_EQ(ReadSettingString(u"Device", u"DeviceName", u"", path, 64), u"窗口2");
+  SettingsEncoding encoding = SettingsEncoding::kBytes;
+  EXPECT_NE(SettingsFileText(path, &encoding).find("DeviceName=窗口2"), std::string::npos);
+  EXPECT_EQ(encoding, SettingsEncoding::kUtf16);
+}
+
 // The reader thread records the reader port while the window records a setting: no write may
 // lose another's key, whichever section either is in.
 TEST(Settings, TwoThreadsWritingDifferentKeysLoseNothing) {

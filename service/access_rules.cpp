@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <set>
 
 #include "common/settings.h"
 #include "common/text.h"
@@ -27,6 +28,15 @@ bool IsSchemeChar(char c) {
 
 bool IsHostChar(char c) {
   return std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '.' || c == '_';
+}
+
+// A buffer of 8192 units holds 8191 characters of AllowedOrigins.
+constexpr size_t kOriginsReadLimit = 8192;
+
+std::string Trim(const std::string& text) {
+  const size_t begin = text.find_first_not_of(" \t\r\v\f");
+  if (begin == std::string::npos) return {};
+  return text.substr(begin, text.find_last_not_of(" \t\r\v\f") - begin + 1);
 }
 
 std::vector<std::string> SplitList(const std::string& text) {
@@ -129,9 +139,100 @@ AccessRules MakeAccessRules(const std::string& bind, const std::string& allowedO
   return rules;
 }
 
+AccessRules AccessRulesFromSettingsText(const std::string& text) {
+  static const std::set<std::string> kIpKeys = {"port", "restart", "com", "bind"};
+  static const std::set<std::string> kSecurityKeys = {"allowedorigins"};
+  std::vector<std::string> notices, binds, lists;
+  std::set<std::string> seen;
+  std::string section;
+  bool anySection = false, unknownIpKey = false, unknownSecurityKey = false;
+  size_t start = 0;
+  while (start <= text.size()) {
+    size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    const std::string line = Trim(text.substr(start, end - start));
+    start = end + 1;
+    if (line.empty() || line[0] == ';') continue;
+    if (line[0] == '[') {
+      const size_t close = line.find(']');
+      section = Lower(Trim(line.substr(1, close == std::string::npos ? std::string::npos : close - 1)));
+      anySection = true;
+      if ((section == "ip" || section == "security") && !seen.insert(section).second)
+        notices.push_back(std::string("Config.ini: the section ") + (section == "ip" ? "[IP]" : "[Security]") +
+                          " stands more than once; the narrower of its settings counts");
+      continue;
+    }
+    const size_t equals = line.find('=');
+    const std::string key = Lower(Trim(line.substr(0, equals)));
+    std::string value = equals == std::string::npos ? "" : Trim(line.substr(equals + 1));
+    if (value.size() >= 2 && (value[0] == '"' || value[0] == '\'') && value.back() == value[0])
+      value = value.substr(1, value.size() - 2);
+    if (!anySection) {
+      notices.push_back("Config.ini: \"" + key + "\" stands before any section and is not read as written");
+      if (key == "bind") binds.push_back(value);
+      if (key == "allowedorigins") lists.push_back(value);
+    } else if (section == "ip") {
+      if (key == "bind") binds.push_back(value);
+      if (!kIpKeys.count(key)) {
+        notices.push_back("Config.ini: [IP] " + key + " is no setting of this program: listening on loopback only");
+        unknownIpKey = true;
+      }
+    } else if (section == "security") {
+      if (key == "allowedorigins") lists.push_back(value);
+      if (!kSecurityKeys.count(key)) {
+        notices.push_back("Config.ini: [Security] " + key + " is no setting of this program: only the listed origins");
+        unknownSecurityKey = true;
+      }
+    }
+  }
+
+  // Where the file says more than one thing, the narrowest: loopback if any Bind asks for less than
+  // every interface; only the origins that every list names.
+  std::string bind = binds.empty() ? "" : binds.front();
+  for (const std::string& b : binds)
+    if (Lower(b) != "any" && !b.empty()) bind = Lower(b) == "loopback" ? "loopback" : b;
+  if (unknownIpKey) bind = "loopback";
+  std::vector<std::string> listed;
+  bool first = true, restricted = unknownSecurityKey;
+  for (std::string list : lists) {
+    if (list.size() >= kOriginsReadLimit) {
+      // The platform's read stops here, in the middle of an entry: only the entries read whole.
+      list.resize(kOriginsReadLimit - 1);
+      const size_t lastSeparator = list.find_last_of(", \t;");
+      list.resize(lastSeparator == std::string::npos ? 0 : lastSeparator);
+      notices.push_back("Config.ini: [Security] AllowedOrigins is longer than " + std::to_string(kOriginsReadLimit - 1) +
+                        " characters: only the entries before that are read");
+      restricted = true;
+    }
+    const std::vector<std::string> items = SplitList(list);
+    if (items.empty()) continue;
+    restricted = true;
+    if (first) {
+      listed = items;
+      first = false;
+      continue;
+    }
+    std::vector<std::string> kept;
+    for (const std::string& item : listed) {
+      const std::optional<WebOrigin> o = ParseWebOrigin(item);
+      for (const std::string& other : items)
+        if (o && ParseWebOrigin(other) == o) {
+          kept.push_back(item);
+          break;
+        }
+    }
+    listed = kept;
+  }
+  std::string joined;
+  for (const std::string& item : listed) joined += (joined.empty() ? "" : ",") + item;
+  AccessRules rules = MakeAccessRules(bind, joined);
+  rules.originsListed = rules.originsListed || restricted;
+  rules.notices.insert(rules.notices.begin(), notices.begin(), notices.end());
+  return rules;
+}
+
 AccessRules ReadAccessRules(const std::u16string& settingsPath) {
-  return MakeAccessRules(Utf16ToUtf8(ReadSetting(kBindSetting, settingsPath, 64)),
-                         Utf16ToUtf8(ReadSetting(kAllowedOriginsSetting, settingsPath, 8192)));
+  return AccessRulesFromSettingsText(SettingsFileText(settingsPath));
 }
 
 }  // namespace kavenor

@@ -43,9 +43,16 @@ struct AccessRules {
   bool AllowsOrigin(const std::string& origin, uint16_t servicePort) const;
 };
 
-// Reads [IP] Bind and [Security] AllowedOrigins of the settings file. A Bind value other than
-// "any" or "loopback" listens on loopback only: an unclear setting never opens the service wider.
+// Reads [IP] Bind and [Security] AllowedOrigins of the settings file. What cannot be read as written
+// never opens the service wider, and each such thing gets a notice: a Bind value other than "any" or
+// "loopback" (loopback), a key of [IP] or [Security] that the program does not know (loopback; only
+// the listed origins), a repeated section (the narrower Bind; only the origins every list names),
+// keys before any section, and a list longer than the platform reads (only the entries read whole).
+// A UTF-16 file is read as Windows reads it.
 AccessRules ReadAccessRules(const std::u16string& settingsPath);
+
+// The same from the file's text (UTF-8), for the tests.
+AccessRules AccessRulesFromSettingsText(const std::string& text);
 
 // The same from the two texts (UTF-8), for the tests.
 AccessRules MakeAccessRules(const std::string& bind, const std::string& allowedOrigins);

@@ -146,3 +146,12 @@ def test_stop_listening_is_obeyed_only_from_a_program_on_this_computer(launch):
         program.send("stop-listening")
         assert wait_until(lambda: listening_addresses(app.port) == set()), "the listener stops"
         assert program.request("5").startswith("05.01-"), "an open connection is still served"
+
+
+def test_a_second_ip_section_with_bind_loopback_is_not_ignored(launch):
+    port = free_port()
+    # What pasting the guide's snippet at the end of an existing Config.ini gives.
+    app = launch(port=port, config=f"[IP]\nport={port}\nRestart=1\n[Device]\nID=0\n[IP]\nBind=loopback\n")
+    expected = {"127.0.0.1", "::1"} if ipv6_loopback_works() else {"127.0.0.1"}
+    assert listening_addresses(app.port) == expected
+    assert "Config.ini: the section [IP] stands more than once" in app.stdout()
