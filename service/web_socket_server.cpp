@@ -37,6 +37,9 @@ constexpr size_t kMostUnsentForPong = 64 * 1024;
 constexpr long kStalledReplyMs = 60000;
 // How long a client closed for not reading gets to take its close frame.
 constexpr long kClosingHandshakeOfAStalledClientMs = 1000;
+// When no connection can be accepted (no descriptor left), accepting is tried again after this long
+// or as soon as a connection closes, whichever comes first.
+constexpr long kAcceptRetryMs = 1000;
 
 // The text of whatever was thrown, for the lines of the guards.
 std::string ErrorText(std::exception_ptr error) {
@@ -212,7 +215,7 @@ class CWebSocketServer::Session {
         OnMessage(self, std::move(hdl), std::move(msg));
       });
       endpoint.set_http_handler([this, self](connection_hdl hdl) { OnHttp(self, std::move(hdl)); });
-      endpoint.set_fail_handler([self](connection_hdl hdl) { OnFail(self, std::move(hdl)); });
+      endpoint.set_fail_handler([this, self](connection_hdl hdl) { OnFail(self, std::move(hdl)); });
       endpoint.set_close_handler([this](connection_hdl hdl) { OnClose(std::move(hdl)); });
       endpoint.set_ping_handler([self](connection_hdl hdl, std::string) { return OnPing(self, std::move(hdl)); });
       endpoint.set_validate_handler([this, self](connection_hdl hdl) { return OnValidate(self, std::move(hdl)); });
@@ -220,6 +223,12 @@ class CWebSocketServer::Session {
   }
 
   Endpoints& endpoints() { return endpoints_; }
+
+  // Accepts connections on every endpoint that listens, until it stops listening.
+  void StartAccepting() {
+    for (const auto& endpoint : endpoints_.all())
+      if (endpoint->is_listening()) Accept(endpoint.get());
+  }
 
   // Any thread: hands the end over to the network loop.
   void Stop() {
@@ -373,7 +382,8 @@ class CWebSocketServer::Session {
     }
   }
 
-  static void OnFail(ServiceEndpoint* endpoint, connection_hdl hdl) {
+  void OnFail(ServiceEndpoint* endpoint, connection_hdl hdl) {
+    if (!pausedAccepts_.empty()) ResumeAccepting();
     websocketpp::lib::error_code ec;
     ServiceEndpoint::connection_ptr con = endpoint->get_con_from_hdl(hdl, ec);
     if (con) ec = con->get_ec();
@@ -381,8 +391,56 @@ class CWebSocketServer::Session {
     std::cout << "Fail handler: " << ec << " " << ec.message() << std::endl;
   }
 
+  // The library's accept loop, but one that pauses when an accept fails (no descriptor left)
+  // instead of trying again at once, without end.
+  void Accept(ServiceEndpoint* endpoint) {
+    if (!endpoint->is_listening()) return;
+    ServiceEndpoint::connection_ptr con = endpoint->get_connection();
+    if (!con) return PauseAccepting(endpoint, "no connection could be made");
+    websocketpp::lib::error_code ec;
+    endpoint->async_accept(
+        con, [this, endpoint, con](const websocketpp::lib::error_code& error) { OnAccepted(endpoint, con, error); },
+        ec);
+    if (ec) {
+      con->terminate(websocketpp::lib::error_code());
+      PauseAccepting(endpoint, ec.message());
+    }
+  }
+
+  void OnAccepted(ServiceEndpoint* endpoint, const ServiceEndpoint::connection_ptr& con,
+                  const websocketpp::lib::error_code& error) {
+    if (!error) {
+      con->start();
+      return Accept(endpoint);
+    }
+    con->terminate(error);
+    if (error == websocketpp::error::operation_canceled) return;  // the listener was stopped
+    PauseAccepting(endpoint, error.message());
+  }
+
+  void PauseAccepting(ServiceEndpoint* endpoint, const std::string& why) {
+    if (pausedAccepts_.empty())
+      std::cout << "Not accepting connections for now (" << why << "); going on when one closes" << std::endl;
+    pausedAccepts_.push_back(endpoint);
+    if (acceptRetry_) return;
+    acceptRetry_ = std::make_shared<websocketpp::lib::asio::steady_timer>(endpoints_.io());
+    acceptRetry_->expires_after(std::chrono::milliseconds(kAcceptRetryMs));
+    acceptRetry_->async_wait([this](const websocketpp::lib::asio::error_code& error) {
+      if (!error) ResumeAccepting();
+    });
+  }
+
+  void ResumeAccepting() {
+    if (acceptRetry_) acceptRetry_->cancel();
+    acceptRetry_.reset();
+    std::vector<ServiceEndpoint*> paused;
+    paused.swap(pausedAccepts_);
+    for (ServiceEndpoint* endpoint : paused) Accept(endpoint);
+  }
+
   void OnClose(connection_hdl hdl) {
     std::cout << "Close handler" << std::endl;
+    if (!pausedAccepts_.empty()) ResumeAccepting();
     auto client = clients_.find(hdl);
     if (client != clients_.end()) {
       reader_.Forget(client->second.id);
@@ -415,6 +473,8 @@ class CWebSocketServer::Session {
     if (stopping_) return;
     stopping_ = true;
     endpoints_.StopListening();
+    if (acceptRetry_) acceptRetry_->cancel();
+    pausedAccepts_.clear();
     if (clients_.empty()) {
       endpoints_.first().stop();
       return;
@@ -438,6 +498,8 @@ class CWebSocketServer::Session {
   bool stopping_ = false;
   std::mutex outboxMutex_;
   std::vector<Outgoing> outbox_;  // replies for the network loop to send
+  std::vector<ServiceEndpoint*> pausedAccepts_;
+  std::shared_ptr<websocketpp::lib::asio::steady_timer> acceptRetry_;
 };
 
 CWebSocketServer::CWebSocketServer(ReaderDrivers& drivers, std::u16string settingsPath, std::u16string pageDir,
@@ -477,8 +539,7 @@ int CWebSocketServer::Run() {
     } unregister{this};
 
     Listen(session.endpoints(), rules.bind, port, hooks_);
-    for (const auto& endpoint : session.endpoints().all())
-      if (endpoint->is_listening()) endpoint->start_accept();
+    session.StartAccepting();
     RunLoop(session.endpoints().first());
     // No reply may be handed to the loop once it is gone: the running command finishes first.
     reader_.Stop();

@@ -1,6 +1,7 @@
 """What no client can make the service hold without bound: replies it never reads, pongs to a ping
 flood, request bodies, handshakes that never finish."""
 
+import os
 import resource
 import socket
 import time
@@ -126,3 +127,29 @@ def test_handshakes_that_never_finish_are_closed_after_ten_seconds(app):
     finally:
         for client in clients:
             client.close()
+
+
+def cpu_seconds(app):
+    fields = open(f"/proc/{app.proc.pid}/stat").read().rsplit(")", 1)[1].split()
+    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+
+
+def test_with_no_descriptor_left_the_listener_pauses_and_goes_on_after(app):
+    if app.target.wine:
+        pytest.skip("a lowered open-file limit is a matter of the Linux program")
+    resource.prlimit(app.proc.pid, resource.RLIMIT_NOFILE, (64, 64))
+    clients = []
+    try:
+        for _ in range(80):  # taken by the kernel's backlog, though the program cannot accept them all
+            clients.append(RawClient(app.port, timeout=HANG_GUARD))
+        app.wait_for_output(lambda out, _: "Not accepting connections for now" in out, HANG_GUARD, "the pause")
+        before, errors = cpu_seconds(app), len(app.stderr())
+        time.sleep(2)
+        # A spinning accept loop would take a whole processor and write to standard error all along.
+        assert cpu_seconds(app) - before < 1.0
+        assert len(app.stderr()) - errors < 2000
+    finally:
+        for client in clients:
+            client.close()
+    with WsClient(app.url(), timeout=HANG_GUARD) as fresh:
+        assert fresh.request("5", timeout=HANG_GUARD) == SAM_REPLY
