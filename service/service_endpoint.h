@@ -4,11 +4,15 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
 
 #include <websocketpp/config/debug_asio_no_tls.hpp>
 #include <websocketpp/server.hpp>
 #include <websocketpp/version.hpp>
 
+#include "common/clock.h"
 #include "service/message_budget.h"
 
 // The frame reader below replaces one member of the library's hybi13 processor; it is written
@@ -36,21 +40,43 @@ class BoundedMessageManager : public websocketpp::lib::enable_shared_from_this<B
   typedef typename Message::ptr message_ptr;
 
   message_ptr get_message() {
-    return message_ptr(websocketpp::lib::make_shared<BudgetedMessage>(type::shared_from_this()));
+    auto message = websocketpp::lib::make_shared<BudgetedMessage>(type::shared_from_this());
+    message->SetProgressOf(type::shared_from_this());
+    return message_ptr(message);
   }
 
   message_ptr get_message(websocketpp::frame::opcode::value op, size_t size) {
-    return message_ptr(websocketpp::lib::make_shared<BudgetedMessage>(type::shared_from_this(), op,
-                                                                      std::min(size, kMaxMessageReservation)));
+    auto message = websocketpp::lib::make_shared<BudgetedMessage>(type::shared_from_this(), op,
+                                                                  std::min(size, kMaxMessageReservation));
+    message->SetProgressOf(type::shared_from_this());
+    return message_ptr(message);
   }
 
   // Messages are freed, never pooled.
   bool recycle(Message*) { return false; }
+
+  // The data message being received on this connection (network thread only): since when its last
+  // bytes came, or nothing between messages. `started` is called when one begins.
+  std::optional<uint64_t> PartialMessageLastProgress() const { return lastProgress_; }
+  void OnMessageStarted(std::function<void()> started) { started_ = std::move(started); }
+  void NoteProgress(uint64_t nowMs) {
+    const bool starting = !lastProgress_;
+    lastProgress_ = nowMs;
+    if (starting && started_) started_();
+  }
+  void NoteComplete() { lastProgress_.reset(); }
+
+ private:
+  std::optional<uint64_t> lastProgress_;
+  std::function<void()> started_;
 };
 
 // A message whose payload, while it is still arriving, counts against the MessageBudget. Every
 // message the manager above makes is one.
-class BudgetedMessage : public websocketpp::message_buffer::message<BoundedMessageManager> {
+using ServiceMessage = websocketpp::message_buffer::message<BoundedMessageManager>;
+using ServiceMessageManager = BoundedMessageManager<ServiceMessage>;
+
+class BudgetedMessage : public ServiceMessage {
  public:
   using websocketpp::message_buffer::message<BoundedMessageManager>::message;
   BudgetedMessage(const BudgetedMessage&) = delete;
@@ -58,16 +84,22 @@ class BudgetedMessage : public websocketpp::message_buffer::message<BoundedMessa
   // A connection closed half-way through a message gives its bytes back here.
   ~BudgetedMessage() { MessageBudget::Give(charged_); }
 
+  // The connection's message manager, told of this message's progress.
+  void SetProgressOf(const std::shared_ptr<ServiceMessageManager>& manager) { manager_ = manager; }
+  std::shared_ptr<ServiceMessageManager> manager() const { return manager_.lock(); }
+
   // Counts `bytes` more of payload; false when the budget has no room for them.
   bool Charge(size_t bytes) {
     if (!MessageBudget::Take(bytes)) return false;
     charged_ += bytes;
+    if (auto m = manager_.lock()) m->NoteProgress(TickCountMs());
     return true;
   }
   // The message is complete: it no longer counts.
   void Settle() {
     MessageBudget::Give(charged_);
     charged_ = 0;
+    if (auto m = manager_.lock()) m->NoteComplete();
   }
   // The message is refused: its bytes go back now, not when its connection has finished closing.
   void Drop() {
@@ -77,6 +109,7 @@ class BudgetedMessage : public websocketpp::message_buffer::message<BoundedMessa
 
  private:
   size_t charged_ = 0;
+  std::weak_ptr<ServiceMessageManager> manager_;
 };
 
 // The library's debug configuration over Asio without TLS, with what this service changes: a 10 s

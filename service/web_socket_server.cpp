@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "common/clock.h"
 #include "common/device_model.h"
 #include "common/line_output.h"
 #include "common/settings.h"
@@ -40,6 +41,10 @@ constexpr long kClosingHandshakeOfAStalledClientMs = 1000;
 // When no connection can be accepted (no descriptor left), accepting is tried again after this long
 // or as soon as a connection closes, whichever comes first.
 constexpr long kAcceptRetryMs = 1000;
+// A message still arriving that gets no byte for this long is given up (1008), so that unfinished
+// messages cannot hold the budget of the messages for ever; looked at every kStallCheckMs.
+constexpr uint64_t kStalledMessageMs = 10000;
+constexpr long kStallCheckMs = 2000;
 
 // The text of whatever was thrown, for the lines of the guards.
 std::string ErrorText(std::exception_ptr error) {
@@ -242,6 +247,8 @@ class CWebSocketServer::Session {
     // While replies wait unsent: a timer, and how much waited when it was set.
     std::shared_ptr<websocketpp::lib::asio::steady_timer> sendWatch;
     size_t watchedUnsent = 0;
+    // The connection's message manager: how the message it is receiving progresses.
+    std::weak_ptr<ServiceMessageManager> messages;
   };
   using Clients = std::map<connection_hdl, Client, std::owner_less<connection_hdl>>;
 
@@ -252,7 +259,44 @@ class CWebSocketServer::Session {
     if (peer.is_v6() && peer.to_v6().is_v4_mapped()) peer = peer.to_v6().to_v4();
     const bool local = !ec && peer.is_loopback() && con->get_request_header("Origin").empty() &&
                        con->get_request_header("Sec-WebSocket-Origin").empty();
-    clients_.emplace(std::move(hdl), Client{nextClient_++, local, nullptr, 0});
+    std::weak_ptr<ServiceMessageManager> messages;
+    // The connection makes its messages with a manager of its own; a message made here shows it.
+    if (auto probe = std::static_pointer_cast<BudgetedMessage>(con->get_message(websocketpp::frame::opcode::text, 0)))
+      if (auto manager = probe->manager()) {
+        manager->OnMessageStarted([this] { WatchStalledMessages(); });
+        messages = manager;
+      }
+    clients_.emplace(std::move(hdl), Client{nextClient_++, local, nullptr, 0, messages});
+  }
+
+  // While a message is arriving on any connection, looks every kStallCheckMs for one that has had
+  // no byte for kStalledMessageMs; no timer runs while none arrives.
+  void WatchStalledMessages() {
+    if (stallWatch_) return;
+    stallWatch_ = std::make_shared<websocketpp::lib::asio::steady_timer>(endpoints_.io());
+    stallWatch_->expires_after(std::chrono::milliseconds(kStallCheckMs));
+    stallWatch_->async_wait([this](const websocketpp::lib::asio::error_code& error) {
+      stallWatch_.reset();
+      if (error) return;
+      const uint64_t now = TickCountMs();
+      bool arriving = false;
+      std::vector<ServiceEndpoint::connection_ptr> stalled;
+      for (const auto& [hdl, client] : clients_) {
+        const auto manager = client.messages.lock();
+        const std::optional<uint64_t> last = manager ? manager->PartialMessageLastProgress() : std::nullopt;
+        if (!last) continue;
+        websocketpp::lib::error_code ec;
+        ServiceEndpoint::connection_ptr con = endpoints_.first().get_con_from_hdl(hdl, ec);
+        if (con && now - *last >= kStalledMessageMs)
+          stalled.push_back(con);
+        else
+          arriving = true;
+      }
+      for (const auto& con : stalled)
+        CloseUnread(con, "a message has had no byte for " + std::to_string(kStalledMessageMs / 1000) + " s",
+                    "message stalled");
+      if (arriving) WatchStalledMessages();
+    });
   }
 
   void OnMessage(ServiceEndpoint* endpoint, connection_hdl hdl, ServiceEndpoint::message_ptr msg) {
@@ -330,11 +374,14 @@ class CWebSocketServer::Session {
     return con && con->get_buffered_amount() <= kMostUnsentForPong;
   }
 
-  void CloseUnread(const ServiceEndpoint::connection_ptr& con, const std::string& why) {
+  // Closes a client that holds the service up (1008) and drops its queue at once; what it holds goes
+  // with the connection, after a short close handshake.
+  void CloseUnread(const ServiceEndpoint::connection_ptr& con, const std::string& why,
+                   const std::string& reason = "replies not read") {
     std::cout << "Closing a connection with 1008: " << why << std::endl;
     websocketpp::lib::error_code ec;
     con->set_close_handshake_timeout(kClosingHandshakeOfAStalledClientMs);
-    con->close(websocketpp::close::status::policy_violation, "replies not read", ec);
+    con->close(websocketpp::close::status::policy_violation, reason, ec);
     // Its queue is dropped at once; the rest goes with the connection.
     auto client = clients_.find(con->get_handle());
     if (client == clients_.end()) return;
@@ -474,6 +521,7 @@ class CWebSocketServer::Session {
     stopping_ = true;
     endpoints_.StopListening();
     if (acceptRetry_) acceptRetry_->cancel();
+    if (stallWatch_) stallWatch_->cancel();
     pausedAccepts_.clear();
     if (clients_.empty()) {
       endpoints_.first().stop();
@@ -500,6 +548,7 @@ class CWebSocketServer::Session {
   std::vector<Outgoing> outbox_;  // replies for the network loop to send
   std::vector<ServiceEndpoint*> pausedAccepts_;
   std::shared_ptr<websocketpp::lib::asio::steady_timer> acceptRetry_;
+  std::shared_ptr<websocketpp::lib::asio::steady_timer> stallWatch_;
 };
 
 CWebSocketServer::CWebSocketServer(ReaderDrivers& drivers, std::u16string settingsPath, std::u16string pageDir,
