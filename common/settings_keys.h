@@ -30,8 +30,12 @@ inline constexpr TextSetting kDeviceNameSetting{u"Device", u"DeviceName", u"å¤§å
 
 // Where the service listens: "loopback" (127.0.0.1 and ::1 only) or "any" (every interface).
 inline constexpr TextSetting kBindSetting{u"IP", u"Bind", u"any"};
-// The web origins whose pages may open a WebSocket, separated by commas or blanks; empty: any.
+// The web origins whose pages may use the reader, separated by commas or blanks; "*": every one.
 inline constexpr TextSetting kAllowedOriginsSetting{u"Security", u"AllowedOrigins", u""};
+// The web origins the operator has refused.
+inline constexpr TextSetting kDeniedOriginsSetting{u"Security", u"DeniedOrigins", u""};
+// 1: the operator is asked about a site that neither list names; 0: such a site is refused.
+inline constexpr IntSetting kAskOperatorSetting{u"Security", u"AskOperator", 1};
 
 inline constexpr char16_t kSettingsFileName[] = u"Config.ini";
 

@@ -109,17 +109,52 @@ std::optional<WebOrigin> ParseWebOrigin(const std::string& text) {
   return origin;
 }
 
-bool AccessRules::AllowsOrigin(const std::string& origin, uint16_t servicePort) const {
-  if (!originsListed || origin.empty()) return true;
-  std::optional<WebOrigin> parsed = ParseWebOrigin(origin);
-  if (!parsed) return false;
-  if (!parsed->opaque && parsed->scheme == "http" && parsed->port == servicePort &&
-      (parsed->host == "127.0.0.1" || parsed->host == "localhost" || parsed->host == "[::1]"))
-    return true;
-  return std::find(allowedOrigins.begin(), allowedOrigins.end(), *parsed) != allowedOrigins.end();
+std::string OriginText(const WebOrigin& origin) {
+  if (origin.opaque) return "null";
+  std::string text = origin.scheme + "://" + origin.host;
+  if (DefaultPort(origin.scheme) != origin.port) text += ":" + std::to_string(origin.port);
+  return text;
 }
 
-AccessRules MakeAccessRules(const std::string& bind, const std::string& allowedOrigins) {
+std::vector<std::string> SplitOriginList(const std::string& text) { return SplitList(text); }
+
+SiteStanding AccessRules::StandingOf(const std::string& origin, uint16_t servicePort) const {
+  if (origin.empty()) return SiteStanding::kAllowed;
+  std::optional<WebOrigin> parsed = ParseWebOrigin(origin);
+  if (!parsed) return SiteStanding::kNotAllowed;
+  if (!parsed->opaque && parsed->scheme == "http" && parsed->port == servicePort &&
+      (parsed->host == "127.0.0.1" || parsed->host == "localhost" || parsed->host == "[::1]"))
+    return SiteStanding::kAllowed;
+  const auto listed = [&](const std::vector<WebOrigin>& list) {
+    return std::find(list.begin(), list.end(), *parsed) != list.end();
+  };
+  if (listed(deniedOrigins)) return SiteStanding::kRefused;
+  if (anyOrigin || listed(allowedOrigins)) return SiteStanding::kAllowed;
+  // A page from a file names no site the operator could judge.
+  if (parsed->opaque || !askOperator) return SiteStanding::kNotAllowed;
+  return SiteStanding::kUndecided;
+}
+
+namespace {
+
+std::vector<WebOrigin> ReadOriginList(const std::vector<std::string>& items, const char* key,
+                                      std::vector<std::string>& notices) {
+  std::vector<WebOrigin> origins;
+  for (const std::string& item : items) {
+    if (item == "*") continue;
+    if (std::optional<WebOrigin> origin = ParseWebOrigin(item))
+      origins.push_back(*origin);
+    else
+      notices.push_back(std::string("[Security] ") + key + ": \"" + item +
+                        "\" is no origin (scheme://host[:port]); ignored");
+  }
+  return origins;
+}
+
+}  // namespace
+
+AccessRules MakeAccessRules(const std::string& bind, const std::string& allowedOrigins,
+                            const std::string& deniedOrigins, const std::string& askOperator) {
   AccessRules rules;
   const std::string scope = Lower(bind);
   if (scope == "loopback") {
@@ -128,24 +163,34 @@ AccessRules MakeAccessRules(const std::string& bind, const std::string& allowedO
     rules.bind = BindScope::kLoopbackOnly;
     rules.notices.push_back("[IP] Bind=" + bind + " is neither any nor loopback: listening on loopback only");
   }
-  const std::vector<std::string> items = SplitList(allowedOrigins);
-  rules.originsListed = !items.empty();
-  for (const std::string& item : items) {
-    if (std::optional<WebOrigin> origin = ParseWebOrigin(item))
-      rules.allowedOrigins.push_back(*origin);
-    else
-      rules.notices.push_back("[Security] AllowedOrigins: \"" + item + "\" is no origin (scheme://host[:port]); ignored");
+  const std::vector<std::string> allowed = SplitList(allowedOrigins);
+  rules.anyOrigin = std::find(allowed.begin(), allowed.end(), "*") != allowed.end();
+  rules.allowedOrigins = ReadOriginList(allowed, "AllowedOrigins", rules.notices);
+  rules.deniedOrigins = ReadOriginList(SplitList(deniedOrigins), "DeniedOrigins", rules.notices);
+  const std::string ask = Trim(askOperator);
+  if (ask == "0") {
+    rules.askOperator = false;
+  } else if (!ask.empty() && ask != "1") {
+    rules.askOperator = false;
+    rules.notices.push_back("[Security] AskOperator=" + askOperator +
+                            " is neither 0 nor 1: the operator is not asked; only the listed origins");
   }
   return rules;
 }
 
 AccessRules AccessRulesFromSettingsText(const std::string& text) {
   static const std::set<std::string> kIpKeys = {"port", "restart", "com", "bind"};
-  static const std::set<std::string> kSecurityKeys = {"allowedorigins"};
-  std::vector<std::string> notices, binds, lists;
+  static const std::set<std::string> kSecurityKeys = {"allowedorigins", "deniedorigins", "askoperator"};
+  std::vector<std::string> notices, binds, allowedLists, deniedLists, asks;
   std::set<std::string> seen;
   std::string section;
   bool anySection = false, unknownIpKey = false, unknownSecurityKey = false;
+  const auto take = [&](const std::string& key, const std::string& value) {
+    if (key == "bind") binds.push_back(value);
+    if (key == "allowedorigins") allowedLists.push_back(value);
+    if (key == "deniedorigins") deniedLists.push_back(value);
+    if (key == "askoperator") asks.push_back(value);
+  };
   size_t start = 0;
   while (start <= text.size()) {
     size_t end = text.find('\n', start);
@@ -169,64 +214,73 @@ AccessRules AccessRulesFromSettingsText(const std::string& text) {
       value = value.substr(1, value.size() - 2);
     if (!anySection) {
       notices.push_back("Config.ini: \"" + key + "\" stands before any section and is not read as written");
-      if (key == "bind") binds.push_back(value);
-      if (key == "allowedorigins") lists.push_back(value);
+      take(key, value);
     } else if (section == "ip") {
-      if (key == "bind") binds.push_back(value);
+      if (key == "bind") take(key, value);
       if (!kIpKeys.count(key)) {
         notices.push_back("Config.ini: [IP] " + key + " is no setting of this program: listening on loopback only");
         unknownIpKey = true;
       }
     } else if (section == "security") {
-      if (key == "allowedorigins") lists.push_back(value);
+      take(key, value);
       if (!kSecurityKeys.count(key)) {
-        notices.push_back("Config.ini: [Security] " + key + " is no setting of this program: only the listed origins");
+        notices.push_back("Config.ini: [Security] " + key +
+                          " is no setting of this program: only the listed origins, without questions");
         unknownSecurityKey = true;
       }
     }
   }
 
   // Where the file says more than one thing, the narrowest: loopback if any Bind asks for less than
-  // every interface; only the origins that every list names.
+  // every interface; only the origins that every allowed list names, every refused one; no
+  // questions if any AskOperator says so.
   std::string bind = binds.empty() ? "" : binds.front();
   for (const std::string& b : binds)
     if (Lower(b) != "any" && !b.empty()) bind = Lower(b) == "loopback" ? "loopback" : b;
   if (unknownIpKey) bind = "loopback";
-  std::vector<std::string> listed;
-  bool first = true, restricted = unknownSecurityKey;
-  for (std::string list : lists) {
-    if (list.size() >= kOriginsReadLimit) {
-      // The platform's read stops here, in the middle of an entry: only the entries read whole.
-      list.resize(kOriginsReadLimit - 1);
-      const size_t lastSeparator = list.find_last_of(", \t;");
-      list.resize(lastSeparator == std::string::npos ? 0 : lastSeparator);
-      notices.push_back("Config.ini: [Security] AllowedOrigins is longer than " + std::to_string(kOriginsReadLimit - 1) +
-                        " characters: only the entries before that are read");
-      restricted = true;
+  const auto readWhole = [&](std::string list, const char* key) {
+    if (list.size() < kOriginsReadLimit) return list;
+    // The platform's read stops here, in the middle of an entry: only the entries read whole.
+    list.resize(kOriginsReadLimit - 1);
+    const size_t lastSeparator = list.find_last_of(", \t;");
+    list.resize(lastSeparator == std::string::npos ? 0 : lastSeparator);
+    notices.push_back(std::string("Config.ini: [Security] ") + key + " is longer than " +
+                      std::to_string(kOriginsReadLimit - 1) + " characters: only the entries before that are read");
+    return list;
+  };
+  // "*" stands for every site: met with a list of some, it gives those.
+  const auto isAny = [](const std::vector<std::string>& items) {
+    return std::find(items.begin(), items.end(), "*") != items.end();
+  };
+  std::vector<std::string> allowed;
+  for (size_t i = 0; i < allowedLists.size(); ++i) {
+    const std::vector<std::string> items = SplitList(readWhole(allowedLists[i], "AllowedOrigins"));
+    if (i == 0 || isAny(allowed)) {
+      allowed = items;
+    } else if (!isAny(items)) {
+      std::vector<std::string> kept;
+      for (const std::string& item : allowed) {
+        const std::optional<WebOrigin> o = ParseWebOrigin(item);
+        for (const std::string& other : items)
+          if (o && ParseWebOrigin(other) == o) {
+            kept.push_back(item);
+            break;
+          }
+      }
+      allowed = kept;
     }
-    const std::vector<std::string> items = SplitList(list);
-    if (items.empty()) continue;
-    restricted = true;
-    if (first) {
-      listed = items;
-      first = false;
-      continue;
-    }
-    std::vector<std::string> kept;
-    for (const std::string& item : listed) {
-      const std::optional<WebOrigin> o = ParseWebOrigin(item);
-      for (const std::string& other : items)
-        if (o && ParseWebOrigin(other) == o) {
-          kept.push_back(item);
-          break;
-        }
-    }
-    listed = kept;
   }
+  if (unknownSecurityKey) allowed.erase(std::remove(allowed.begin(), allowed.end(), "*"), allowed.end());
+  std::string denied;
+  for (const std::string& list : deniedLists) denied += " " + readWhole(list, "DeniedOrigins");
+  std::string ask = asks.empty() ? "" : asks.front();
+  for (const std::string& a : asks)
+    if (Trim(a) != "1" && !Trim(a).empty()) ask = a;
+  if (unknownSecurityKey) ask = "0";
+
   std::string joined;
-  for (const std::string& item : listed) joined += (joined.empty() ? "" : ",") + item;
-  AccessRules rules = MakeAccessRules(bind, joined);
-  rules.originsListed = rules.originsListed || restricted;
+  for (const std::string& item : allowed) joined += (joined.empty() ? "" : ",") + item;
+  AccessRules rules = MakeAccessRules(bind, joined, denied, ask);
   rules.notices.insert(rules.notices.begin(), notices.begin(), notices.end());
   return rules;
 }

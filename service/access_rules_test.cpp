@@ -5,51 +5,93 @@
 namespace kavenor {
 namespace {
 
+constexpr SiteStanding kIn = SiteStanding::kAllowed, kOut = SiteStanding::kNotAllowed, kAsk = SiteStanding::kUndecided,
+                        kNo = SiteStanding::kRefused;
+
 TEST(AccessRules, OriginsAreComparedByTheirParts) {
   struct Case {
     const char* listed;
     const char* origin;
-    bool allowed;
+    SiteStanding standing;
   };
   const Case cases[] = {
-      {"https://counter.example.cn", "https://counter.example.cn", true},
-      {"https://counter.example.cn", "HTTPS://Counter.Example.CN", true},
-      {"https://counter.example.cn/", "https://counter.example.cn", true},
-      {"https://counter.example.cn", "https://counter.example.cn:443", true},  // the scheme's port
-      {"http://10.1.2.3:8080", "http://10.1.2.3:8080", true},
-      {"http://10.1.2.3:8080", "http://10.1.2.3", false},
-      {"http://10.1.2.3:8080", "https://10.1.2.3:8080", false},
-      {"https://counter.example.cn", "https://counter.example.cn.evil.com", false},
-      {"https://counter.example.cn", "https://evil.com", false},
-      {"https://a.cn, http://10.1.2.3:8080", "http://10.1.2.3:8080", true},
-      {"https://a.cn  http://b.cn", "http://b.cn", true},
-      {"http://[FE80::1]:8080", "http://[fe80::1]:8080", true},
-      // Pages opened from a file: only when listed.
-      {"https://a.cn", "null", false},
-      {"https://a.cn null", "null", true},
-      // Not an origin at all.
-      {"https://a.cn", "https://a.cn/page", false},
-      {"https://a.cn", "a.cn", false},
-      {"https://a.cn", "https://a.cn:99999", false},
+      {"https://counter.example.cn", "https://counter.example.cn", kIn},
+      {"https://counter.example.cn", "HTTPS://Counter.Example.CN", kIn},
+      {"https://counter.example.cn/", "https://counter.example.cn", kIn},
+      {"https://counter.example.cn", "https://counter.example.cn:443", kIn},  // the scheme's port
+      {"http://10.1.2.3:8080", "http://10.1.2.3:8080", kIn},
+      {"http://10.1.2.3:8080", "http://10.1.2.3", kAsk},
+      {"http://10.1.2.3:8080", "https://10.1.2.3:8080", kAsk},
+      {"https://counter.example.cn", "https://counter.example.cn.evil.com", kAsk},
+      {"https://counter.example.cn", "https://evil.com", kAsk},
+      {"https://a.cn, http://10.1.2.3:8080", "http://10.1.2.3:8080", kIn},
+      {"https://a.cn  http://b.cn", "http://b.cn", kIn},
+      {"http://[FE80::1]:8080", "http://[fe80::1]:8080", kIn},
+      // Pages opened from a file: only when listed, never asked about.
+      {"https://a.cn", "null", kOut},
+      {"https://a.cn null", "null", kIn},
+      // Not an origin at all: never asked about.
+      {"https://a.cn", "https://a.cn/page", kOut},
+      {"https://a.cn", "a.cn", kOut},
+      {"https://a.cn", "https://a.cn:99999", kOut},
       // The service's own pages, whatever the list.
-      {"https://a.cn", "http://127.0.0.1:7415", true},
-      {"https://a.cn", "http://localhost:7415", true},
-      {"https://a.cn", "http://LOCALHOST:7415", true},
-      {"https://a.cn", "http://[::1]:7415", true},
-      {"https://a.cn", "http://127.0.0.1:7416", false},
-      {"https://a.cn", "https://127.0.0.1:7415", false},
+      {"https://a.cn", "http://127.0.0.1:7415", kIn},
+      {"https://a.cn", "http://localhost:7415", kIn},
+      {"https://a.cn", "http://LOCALHOST:7415", kIn},
+      {"https://a.cn", "http://[::1]:7415", kIn},
+      {"https://a.cn", "http://127.0.0.1:7416", kAsk},
+      {"https://a.cn", "https://127.0.0.1:7415", kAsk},
       // Not from a browser: no Origin header.
-      {"https://a.cn", "", true},
-      // Without a list, every origin.
-      {"", "https://evil.com", true},
-      {"  ", "null", true},
-      // A list of mistakes still means a list.
-      {"counter.example.cn", "https://counter.example.cn", false},
+      {"https://a.cn", "", kIn},
+      // Without a list, the operator decides.
+      {"", "https://evil.com", kAsk},
+      {"  ", "null", kOut},
+      // Every site, on the operator's choice.
+      {"*", "https://evil.com", kIn},
+      {"https://a.cn, *", "null", kIn},
+      // A list of mistakes.
+      {"counter.example.cn", "https://counter.example.cn", kAsk},
   };
   for (const Case& c : cases) {
     const AccessRules rules = MakeAccessRules("", c.listed);
-    EXPECT_EQ(rules.AllowsOrigin(c.origin, 7415), c.allowed) << "list \"" << c.listed << "\", origin " << c.origin;
+    EXPECT_EQ(rules.StandingOf(c.origin, 7415), c.standing) << "list \"" << c.listed << "\", origin " << c.origin;
   }
+}
+
+TEST(AccessRules, RefusedSitesAndQuestionsOff) {
+  struct Case {
+    const char* allowed;
+    const char* denied;
+    const char* ask;
+    const char* origin;
+    SiteStanding standing;
+  };
+  const Case cases[] = {
+      {"", "https://evil.com", "", "https://EVIL.com:443", kNo},
+      {"*", "https://evil.com", "", "https://evil.com", kNo},  // refused stays refused
+      {"", "https://evil.com", "", "https://good.com", kAsk},
+      {"", "", "0", "https://good.com", kOut},
+      {"https://good.com", "", "0", "https://good.com", kIn},
+      {"", "", "1", "https://good.com", kAsk},
+      {"", "", "no", "https://good.com", kOut},  // unclear: no questions
+      {"", "https://evil.com", "0", "https://evil.com", kNo},
+  };
+  for (const Case& c : cases) {
+    const AccessRules rules = MakeAccessRules("", c.allowed, c.denied, c.ask);
+    EXPECT_EQ(rules.StandingOf(c.origin, 7415), c.standing) << c.allowed << " / " << c.denied << " / " << c.ask;
+  }
+  EXPECT_EQ(MakeAccessRules("", "", "", "no").notices.size(), 1u);
+  EXPECT_EQ(MakeAccessRules("", "", "https://a.cn evil", "").notices.size(), 1u);
+}
+
+TEST(AccessRules, OriginTextIsWhatTheSettingsWrite) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"HTTPS://Counter.Example.CN:443/", "https://counter.example.cn"},
+      {"http://10.1.2.3:8080", "http://10.1.2.3:8080"},
+      {"http://[::1]:80", "http://[::1]"},
+      {"NULL", "null"},
+  };
+  for (const auto& [origin, text] : cases) EXPECT_EQ(OriginText(*ParseWebOrigin(origin)), text);
 }
 
 TEST(AccessRules, BindScopeAndNotices) {
@@ -84,34 +126,40 @@ TEST(AccessRules, SettingsFilesThatSayMoreOrLessThanTheyMean) {
     const char* name;
     std::string text;
     BindScope scope;
-    bool listed;
-    std::vector<std::string> allowed, refused;  // origins
-    const char* notice;                          // in one of the notices; empty: none at all
+    std::vector<std::string> allowed, asked, notIn;  // origins, by their standing
+    const char* notice;                                 // in one of the notices; empty: none at all
   };
   const Case cases[] = {
       {"plain", "[IP]\r\nport=1\r\nBind=any\r\n[Security]\r\nAllowedOrigins=https://a.cn\r\n",
-       BindScope::kAnyInterface, true, {"https://a.cn"}, {"https://b.cn"}, ""},
-      {"no keys", "[IP]\nport=1\n", BindScope::kAnyInterface, false, {"https://b.cn"}, {}, ""},
+       BindScope::kAnyInterface, {"https://a.cn"}, {"https://b.cn"}, {}, ""},
+      {"no keys", "[IP]\nport=1\n", BindScope::kAnyInterface, {}, {"https://b.cn"}, {}, ""},
       {"a second [IP] that binds loopback", "[IP]\nport=1\n[Device]\nID=0\n[IP]\nBind=loopback\n",
-       BindScope::kLoopbackOnly, false, {}, {}, "[IP] stands more than once"},
-      {"a misspelled key", "[Security]\nAllowedOrigin=https://a.cn\n", BindScope::kAnyInterface, true, {},
+       BindScope::kLoopbackOnly, {}, {"https://b.cn"}, {}, "[IP] stands more than once"},
+      {"a misspelled key", "[Security]\nAllowedOrigin=https://a.cn\n", BindScope::kAnyInterface, {}, {},
        {"https://a.cn"}, "[Security] allowedorigin is no setting"},
-      {"a misspelled bind", "[IP]\nBnd=any\n", BindScope::kLoopbackOnly, false, {}, {}, "[IP] bnd is no setting"},
+      {"a misspelled key beside every site", "[Security]\nAllowedOrigins=*\nAskOperater=0\n",
+       BindScope::kAnyInterface, {}, {}, {"https://a.cn"}, "[Security] askoperater is no setting"},
+      {"a misspelled bind", "[IP]\nBnd=any\n", BindScope::kLoopbackOnly, {}, {"https://a.cn"}, {},
+       "[IP] bnd is no setting"},
       {"keys before any section", "Bind=loopback\nAllowedOrigins=https://a.cn\n[IP]\nport=1\n",
-       BindScope::kLoopbackOnly, true, {"https://a.cn"}, {"https://b.cn"}, "before any section"},
+       BindScope::kLoopbackOnly, {"https://a.cn"}, {"https://b.cn"}, {}, "before any section"},
       {"two lists", "[Security]\nAllowedOrigins=https://a.cn https://b.cn\n[Security]\nAllowedOrigins=https://b.cn,https://c.cn\n",
-       BindScope::kAnyInterface, true, {"https://b.cn"}, {"https://a.cn", "https://c.cn"}, "stands more than once"},
+       BindScope::kAnyInterface, {"https://b.cn"}, {"https://a.cn", "https://c.cn"}, {}, "stands more than once"},
+      {"every site and a list", "[Security]\nAllowedOrigins=*\n[Security]\nAllowedOrigins=https://b.cn\n",
+       BindScope::kAnyInterface, {"https://b.cn"}, {"https://a.cn"}, {}, "stands more than once"},
+      {"two refused lists and a no", "[Security]\nDeniedOrigins=https://a.cn\nAskOperator=1\n[Security]\nDeniedOrigins=https://b.cn\nAskOperator=0\n",
+       BindScope::kAnyInterface, {}, {}, {"https://a.cn", "https://b.cn", "https://c.cn"}, "stands more than once"},
       {"a list longer than is read", "[Security]\nAllowedOrigins=" + longList + "https://late.cn\n",
-       BindScope::kAnyInterface, true, {"http://10.1.2.3:8080"}, {"http://10.1.2.3:80", "https://late.cn"},
+       BindScope::kAnyInterface, {"http://10.1.2.3:8080"}, {"http://10.1.2.3:80", "https://late.cn"}, {},
        "longer than 8191"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     const AccessRules rules = AccessRulesFromSettingsText(c.text);
     EXPECT_EQ(rules.bind, c.scope);
-    EXPECT_EQ(rules.originsListed, c.listed);
-    for (const std::string& origin : c.allowed) EXPECT_TRUE(rules.AllowsOrigin(origin, 7415)) << origin;
-    for (const std::string& origin : c.refused) EXPECT_FALSE(rules.AllowsOrigin(origin, 7415)) << origin;
+    for (const std::string& origin : c.allowed) EXPECT_EQ(rules.StandingOf(origin, 7415), kIn) << origin;
+    for (const std::string& origin : c.asked) EXPECT_EQ(rules.StandingOf(origin, 7415), kAsk) << origin;
+    for (const std::string& origin : c.notIn) EXPECT_NE(rules.StandingOf(origin, 7415), kIn) << origin;
     std::string all;
     for (const std::string& notice : rules.notices) all += notice + "\n";
     if (std::string(c.notice).empty())

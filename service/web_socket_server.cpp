@@ -45,6 +45,11 @@ constexpr long kAcceptRetryMs = 1000;
 // messages cannot hold the budget of the messages for ever; looked at every kStallCheckMs.
 constexpr uint64_t kStalledMessageMs = 10000;
 constexpr long kStallCheckMs = 2000;
+// The most sites the operator may be asked about at once; a page of yet another is refused.
+constexpr size_t kMostOpenQuestions = 4;
+// The close reasons a page's library shows.
+constexpr char kRefusedByOperator[] = "refused by the operator";
+constexpr char kNoAnswerFromOperator[] = "no answer from the operator";
 
 // The text of whatever was thrown, for the lines of the guards.
 std::string ErrorText(std::exception_ptr error) {
@@ -206,10 +211,11 @@ void RunLoop(ServiceEndpoint& endpoint) {
 // reader thread. Everything here but Stop runs on the service thread.
 class CWebSocketServer::Session {
  public:
-  Session(ReaderThread& reader, const std::u16string& pageDir, const AccessRules& rules, uint16_t port,
-          bool verboseLog)
-      : reader_(reader), pageDir_(pageDir), rules_(rules), port_(port) {
-    const int listeners = rules.bind == BindScope::kLoopbackOnly ? 2 : 1;
+  Session(ReaderThread& reader, const std::u16string& pageDir, BindScope bind, SiteDecisions& sites,
+          const ServiceHooks& hooks, long operatorAnswerMs, uint16_t port, bool verboseLog)
+      : reader_(reader), pageDir_(pageDir), sites_(sites), hooks_(hooks), operatorAnswerMs_(operatorAnswerMs),
+        port_(port) {
+    const int listeners = bind == BindScope::kLoopbackOnly ? 2 : 1;
     for (int i = 0; i < listeners; ++i) {
       ServiceEndpoint& endpoint = endpoints_.Add();
       ConfigureLogs(endpoint, verboseLog);
@@ -240,10 +246,19 @@ class CWebSocketServer::Session {
     websocketpp::lib::asio::post(endpoints_.io(), [this] { OnStop(); });
   }
 
+  // Any thread: hands the operator's answer over to the network loop.
+  void Answer(const std::string& origin, bool allowed) {
+    websocketpp::lib::asio::post(endpoints_.io(), [this, origin, allowed] { OnAnswer(origin, allowed); });
+  }
+
  private:
   struct Client {
     ReaderThread::ClientId id;
+    ServiceEndpoint* endpoint;
     bool localProgram;  // on this computer and no browser (no Origin): it may stop the service
+    // While the operator is asked about its site: the site, and the commands that wait meanwhile.
+    std::string awaitedSite;
+    std::vector<Command> held;
     // While replies wait unsent: a timer, and how much waited when it was set.
     std::shared_ptr<websocketpp::lib::asio::steady_timer> sendWatch;
     size_t watchedUnsent = 0;
@@ -266,7 +281,15 @@ class CWebSocketServer::Session {
         manager->OnMessageStarted([this] { WatchStalledMessages(); });
         messages = manager;
       }
-    clients_.emplace(std::move(hdl), Client{nextClient_++, local, nullptr, 0, messages});
+    const Judgement judged = Judge(con);
+    Client& client = clients_.emplace(hdl, Client{nextClient_++, endpoint, local, {}, {}, nullptr, 0, messages})
+                         .first->second;
+    if (judged.standing == SiteStanding::kRefused) {
+      CloseWithPolicyViolation(con, judged.site + " is in [Security] DeniedOrigins", kRefusedByOperator);
+    } else if (judged.standing == SiteStanding::kUndecided) {
+      client.awaitedSite = judged.site;
+      Ask(judged.site);
+    }
   }
 
   // While a message is arriving on any connection, looks every kStallCheckMs for one that has had
@@ -293,7 +316,7 @@ class CWebSocketServer::Session {
           arriving = true;
       }
       for (const auto& con : stalled)
-        CloseUnread(con, "a message has had no byte for " + std::to_string(kStalledMessageMs / 1000) + " s",
+        CloseWithPolicyViolation(con, "a message has had no byte for " + std::to_string(kStalledMessageMs / 1000) + " s",
                     "message stalled");
       if (arriving) WatchStalledMessages();
     });
@@ -316,18 +339,102 @@ class CWebSocketServer::Session {
     }
     const std::optional<Command> command = ParseCommand(payload);
     if (!command) return;
-    // The reply is encoded on the reader thread and sent from the network loop.
-    const bool queued = reader_.Submit(client->second.id, *command, [this, endpoint, hdl](const std::u16string& reply) {
+    if (!client->second.awaitedSite.empty() && client->second.held.size() < ReaderThread::kMaxPendingPerClient) {
+      client->second.held.push_back(*command);
+      return;
+    }
+    if (client->second.awaitedSite.empty() && Submit(client->first, client->second, *command)) return;
+    std::cout << "Closing a connection with 1008: more than " << ReaderThread::kMaxPendingPerClient
+              << " of its commands wait" << std::endl;
+    // Its queue goes at once; what else it sends while closing is not looked at.
+    websocketpp::lib::error_code ec;
+    if (ServiceEndpoint::connection_ptr con = endpoint->get_con_from_hdl(hdl, ec))
+      CloseWithPolicyViolation(con, "too many of its commands wait", "too many commands waiting");
+  }
+
+  // Hands a command to the reader thread; false when the client has too many waiting there. The
+  // reply is encoded on the reader thread and sent from the network loop.
+  bool Submit(const connection_hdl& hdl, const Client& client, const Command& command) {
+    ServiceEndpoint* endpoint = client.endpoint;
+    return reader_.Submit(client.id, command, [this, endpoint, hdl](const std::u16string& reply) {
       HandOver(Outgoing{endpoint, hdl, Utf16ToUtf8(reply)});
     });
-    if (queued) return;
-    std::cout << "Closing a connection with 1008: more than " << ReaderThread::kMaxPendingPerClient
-              << " of its commands wait for the reader" << std::endl;
-    // Its queue goes at once; what else it sends while closing is not looked at.
-    reader_.Forget(client->second.id);
-    clients_.erase(client);
-    websocketpp::lib::error_code ec;
-    endpoint->close(hdl, websocketpp::close::status::policy_violation, "too many commands waiting", ec);
+  }
+
+  // The site a handshake comes from and where it stands. The older protocol versions 7 and 8 name
+  // the origin in Sec-WebSocket-Origin; a browser never sends two that differ.
+  struct Judgement {
+    SiteStanding standing;
+    std::string site;  // as OriginText writes it; the header itself when it is no origin
+  };
+  Judgement Judge(const ServiceEndpoint::connection_ptr& con) const {
+    const std::string& origin = con->get_request_header("Origin");
+    const std::string& older = con->get_request_header("Sec-WebSocket-Origin");
+    const std::string& judged = origin.empty() ? older : origin;
+    const std::optional<WebOrigin> site = ParseWebOrigin(judged);
+    Judgement judgement{sites_.StandingOf(judged, port_), site ? OriginText(*site) : judged};
+    if (!origin.empty() && !older.empty() && !(site == ParseWebOrigin(older)))
+      judgement.standing = SiteStanding::kNotAllowed;
+    return judgement;
+  }
+
+  // Asks the operator about `site`, once until the answer or the time-out.
+  void Ask(const std::string& site) {
+    if (questions_.count(site)) return;
+    auto deadline = std::make_shared<websocketpp::lib::asio::steady_timer>(endpoints_.io());
+    deadline->expires_after(std::chrono::milliseconds(operatorAnswerMs_));
+    deadline->async_wait([this, site](const websocketpp::lib::asio::error_code& error) {
+      if (!error) OnNoAnswer(site);
+    });
+    questions_.emplace(site, deadline);
+    std::cout << "Asking the operator whether the pages of " << site << " may use the reader" << std::endl;
+    hooks_.askOperator(site);
+  }
+
+  // The connections that wait for the operator's answer about `site`.
+  std::vector<connection_hdl> Awaiting(const std::string& site) const {
+    std::vector<connection_hdl> waiting;
+    for (const auto& [hdl, client] : clients_)
+      if (client.awaitedSite == site) waiting.push_back(hdl);
+    return waiting;
+  }
+
+  void CloseAwaiting(const std::string& site, const std::string& why, const char* reason) {
+    for (const connection_hdl& hdl : Awaiting(site)) {
+      websocketpp::lib::error_code ec;
+      if (ServiceEndpoint::connection_ptr con = endpoints_.first().get_con_from_hdl(hdl, ec))
+        CloseWithPolicyViolation(con, why, reason);
+    }
+  }
+
+  void OnAnswer(const std::string& site, bool allowed) {
+    auto question = questions_.find(site);
+    if (question != questions_.end()) {
+      question->second->cancel();
+      questions_.erase(question);
+    }
+    // An answer that comes just after the time-out still counts for the next pages.
+    const bool written = sites_.Remember(site, allowed);
+    std::cout << "The operator has " << (allowed ? "allowed" : "refused") << " the pages of " << site
+              << (written ? std::string("; kept in [Security] ") + (allowed ? "AllowedOrigins" : "DeniedOrigins")
+                          : std::string("; Config.ini could not be written: kept until the program ends"))
+              << std::endl;
+    if (!allowed) return CloseAwaiting(site, "the operator has refused its site", kRefusedByOperator);
+    for (const connection_hdl& hdl : Awaiting(site)) {
+      Client& client = clients_.at(hdl);
+      client.awaitedSite.clear();
+      std::vector<Command> held;
+      held.swap(client.held);
+      for (const Command& command : held) Submit(hdl, client, command);
+    }
+  }
+
+  void OnNoAnswer(const std::string& site) {
+    questions_.erase(site);
+    std::cout << "No answer from the operator about " << site << " within " << operatorAnswerMs_ / 1000 << " s"
+              << std::endl;
+    CloseAwaiting(site, "the operator has not answered about its site", kNoAnswerFromOperator);
+    if (hooks_.questionWithdrawn) hooks_.questionWithdrawn(site);
   }
 
   struct Outgoing {
@@ -354,7 +461,7 @@ class CWebSocketServer::Session {
       websocketpp::lib::error_code ec;
       ServiceEndpoint::connection_ptr con = reply.endpoint->get_con_from_hdl(reply.hdl, ec);
       if (con && con->get_buffered_amount() + reply.bytes.size() > kMostUnsentBytes) {
-        CloseUnread(con, "more than " + std::to_string(kMostUnsentBytes) + " bytes of its replies wait unread");
+        CloseWithPolicyViolation(con, "more than " + std::to_string(kMostUnsentBytes) + " bytes of its replies wait unread");
         continue;
       }
       if (con) ec = con->send(reply.bytes, websocketpp::frame::opcode::text);
@@ -374,10 +481,10 @@ class CWebSocketServer::Session {
     return con && con->get_buffered_amount() <= kMostUnsentForPong;
   }
 
-  // Closes a client that holds the service up (1008) and drops its queue at once; what it holds goes
-  // with the connection, after a short close handshake.
-  void CloseUnread(const ServiceEndpoint::connection_ptr& con, const std::string& why,
-                   const std::string& reason = "replies not read") {
+  // Closes a client that holds the service up or may not use it (1008) and drops its queue at once;
+  // what it holds goes with the connection, after a short close handshake.
+  void CloseWithPolicyViolation(const ServiceEndpoint::connection_ptr& con, const std::string& why,
+                                const std::string& reason = "replies not read") {
     std::cout << "Closing a connection with 1008: " << why << std::endl;
     websocketpp::lib::error_code ec;
     con->set_close_handshake_timeout(kClosingHandshakeOfAStalledClientMs);
@@ -413,7 +520,7 @@ class CWebSocketServer::Session {
       if (!con) return;
       const size_t unsent = con->get_buffered_amount();
       if (unsent > 0 && unsent >= watched)
-        return CloseUnread(con, "its replies have not moved for " + std::to_string(kStalledReplyMs / 1000) + " s");
+        return CloseWithPolicyViolation(con, "its replies have not moved for " + std::to_string(kStalledReplyMs / 1000) + " s");
       WatchSending(endpoint, hdl);
     });
   }
@@ -499,21 +606,35 @@ class CWebSocketServer::Session {
     if (stopping_ && clients_.empty()) endpoints_.first().stop();
   }
 
-  // A connection is accepted whatever its path or sub-protocols (none is selected), and whatever
-  // its origin unless the settings list the origins allowed: then a page of another origin is
-  // refused with 403 before it can send a command. The older protocol versions 7 and 8 name the
-  // origin in Sec-WebSocket-Origin; a handshake is judged by both headers.
+  // A connection is accepted whatever its path or sub-protocols (none is selected). A page of a site
+  // that may not use the reader is refused with 403 before it can send a command, unless the
+  // operator has refused it: that one is told so once open. A page of a site the operator is to be
+  // asked about is accepted; its commands wait for the answer.
   bool OnValidate(ServiceEndpoint* endpoint, connection_hdl hdl) {
     ServiceEndpoint::connection_ptr con = endpoint->get_con_from_hdl(hdl);
-    for (const char* header : {"Origin", "Sec-WebSocket-Origin"}) {
-      const std::string& origin = con->get_request_header(header);
-      if (rules_.AllowsOrigin(origin, port_)) continue;
-      std::cout << "Refused a WebSocket connection from origin " << LoggedMessage(origin)
-                << ": not in [Security] AllowedOrigins" << std::endl;
-      con->set_status(websocketpp::http::status_code::forbidden);
-      return false;
+    const Judgement judged = Judge(con);
+    std::string why;
+    switch (judged.standing) {
+      case SiteStanding::kAllowed:
+      case SiteStanding::kRefused: return true;
+      case SiteStanding::kUndecided:
+        if (!hooks_.askOperator)
+          why = "not in [Security] AllowedOrigins, and there is no window to ask the operator: to allow its pages, "
+                "add it to AllowedOrigins in Config.ini";
+        else if (questions_.size() >= kMostOpenQuestions && !questions_.count(judged.site))
+          why = std::to_string(questions_.size()) + " other sites wait for the operator's answer";
+        else
+          return true;
+        break;
+      case SiteStanding::kNotAllowed:
+        why = judged.site == "null" ? "pages opened from a file may connect only when [Security] AllowedOrigins lists null"
+                                    : "not in [Security] AllowedOrigins";
+        break;
     }
-    return true;
+    std::cout << "Refused a WebSocket connection from origin " << LoggedMessage(judged.site) << ": " << why
+              << std::endl;
+    con->set_status(websocketpp::http::status_code::forbidden);
+    return false;
   }
 
   void OnStop() {
@@ -523,6 +644,11 @@ class CWebSocketServer::Session {
     if (acceptRetry_) acceptRetry_->cancel();
     if (stallWatch_) stallWatch_->cancel();
     pausedAccepts_.clear();
+    for (const auto& [site, deadline] : questions_) {
+      deadline->cancel();
+      if (hooks_.questionWithdrawn) hooks_.questionWithdrawn(site);
+    }
+    questions_.clear();
     if (clients_.empty()) {
       endpoints_.first().stop();
       return;
@@ -538,7 +664,9 @@ class CWebSocketServer::Session {
 
   ReaderThread& reader_;
   const std::u16string& pageDir_;
-  const AccessRules& rules_;
+  SiteDecisions& sites_;
+  const ServiceHooks& hooks_;
+  long operatorAnswerMs_;
   uint16_t port_;
   Endpoints endpoints_;
   Clients clients_;
@@ -549,6 +677,8 @@ class CWebSocketServer::Session {
   std::vector<ServiceEndpoint*> pausedAccepts_;
   std::shared_ptr<websocketpp::lib::asio::steady_timer> acceptRetry_;
   std::shared_ptr<websocketpp::lib::asio::steady_timer> stallWatch_;
+  // The sites the operator is asked about, each with the time its answer is awaited until.
+  std::map<std::string, std::shared_ptr<websocketpp::lib::asio::steady_timer>> questions_;
 };
 
 CWebSocketServer::CWebSocketServer(ReaderDrivers& drivers, std::u16string settingsPath, std::u16string pageDir,
@@ -557,7 +687,10 @@ CWebSocketServer::CWebSocketServer(ReaderDrivers& drivers, std::u16string settin
       settingsPath_(std::move(settingsPath)),
       pageDir_(std::move(pageDir)),
       hooks_(std::move(hooks)),
-      reader_(drivers_, std::move(runner)) {}
+      reader_(drivers_, std::move(runner)) {
+  // The settings window shows the sites before the service has started.
+  sites_.Load(ReadAccessRules(settingsPath_), settingsPath_);
+}
 
 CWebSocketServer::~CWebSocketServer() { Stop(); }
 
@@ -568,10 +701,14 @@ int CWebSocketServer::Run() {
   ReturnLargeBlocksToTheSystem();
   const AccessRules rules = ReadAccessRules(settingsPath_);
   for (const std::string& notice : rules.notices) std::cout << notice << std::endl;
+  if (rules.anyOrigin)
+    std::cout << "[Security] AllowedOrigins=*: the pages of every web site may use the reader, without asking"
+              << std::endl;
+  sites_.Load(rules, settingsPath_);
   const uint16_t port = static_cast<uint16_t>(static_cast<uint32_t>(configuredPort) & 0xFFFFu);
 
   try {
-    Session session(reader_, pageDir_, rules, port, verboseLog_);
+    Session session(reader_, pageDir_, rules.bind, sites_, hooks_, operatorAnswerMs_, port, verboseLog_);
     {
       std::lock_guard<std::mutex> lock(sessionMutex_);
       session_ = &session;
@@ -616,6 +753,14 @@ void CWebSocketServer::RequestStop() {
   std::lock_guard<std::mutex> lock(sessionMutex_);
   stopRequested_ = true;
   if (session_) session_->Stop();
+}
+
+void CWebSocketServer::AnswerOperator(const std::string& origin, bool allowed) {
+  std::lock_guard<std::mutex> lock(sessionMutex_);
+  if (session_)
+    session_->Answer(origin, allowed);
+  else
+    sites_.Remember(origin, allowed);
 }
 
 void CWebSocketServer::Stop() {

@@ -8,10 +8,12 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "common/settings_keys.h"
 #include "reader/reader_drivers.h"
 #include "service/reader_thread.h"
+#include "service/site_decisions.h"
 
 namespace kavenor {
 
@@ -26,6 +28,13 @@ struct ServiceHooks {
   // false at once when there is none. A listen that fails while such an instance may still hold the
   // port is tried once more after it.
   std::function<bool()> awaitPredecessor;
+  // A page of `origin` (as OriginText writes it), a site the settings neither allow nor refuse,
+  // wants the reader: the operator is to be asked, and answers through AnswerOperator. Called on
+  // the service thread, once per site until it is answered or withdrawn; must not wait. Empty:
+  // such pages are refused at the handshake.
+  std::function<void(const std::string& origin)> askOperator;
+  // The question about `origin` needs no answer any more: its time is up, or the service ends.
+  std::function<void(const std::string& origin)> questionWithdrawn;
 };
 
 class CWebSocketServer {
@@ -67,6 +76,17 @@ class CWebSocketServer {
   // asked for: a dozen lines a frame).
   void SetVerboseLog(bool verbose) { verboseLog_ = verbose; }
 
+  // Any thread: the operator's answer about the pages of `origin`. It is kept in Config.ini, and
+  // the connections that wait for it are served or closed (1008, "refused by the operator").
+  void AnswerOperator(const std::string& origin, bool allowed);
+  // Before Run: how long the operator has to answer (kOperatorAnswerMs); a seam for the tests.
+  void SetOperatorAnswerTime(long ms) { operatorAnswerMs_ = ms; }
+  static constexpr long kOperatorAnswerMs = 60000;
+
+  // Any thread: the allowed and refused sites, and the removal of one (asked about again).
+  std::vector<SiteDecisions::Site> Sites() const { return sites_.Sites(); }
+  bool ForgetSite(const std::string& origin) { return sites_.Forget(origin); }
+
  private:
   class Session;
 
@@ -76,6 +96,8 @@ class CWebSocketServer {
   ServiceHooks hooks_;
   ReaderThread reader_;
   bool verboseLog_ = false;
+  long operatorAnswerMs_ = kOperatorAnswerMs;
+  SiteDecisions sites_;
   std::thread thread_;
   std::atomic<bool> ended_{true};  // no service thread runs
 

@@ -6,7 +6,9 @@
 
 #include <atomic>
 #include <boost/asio.hpp>
+#include <algorithm>
 #include <functional>
+#include <mutex>
 #include <thread>
 
 #include "common/clock.h"
@@ -24,6 +26,15 @@ using Tcp = asio::ip::tcp;
 const asio::ip::address kLoopback = asio::ip::address_v4::loopback();
 
 using Client = testing::WebSocketTestClient;
+
+// The clock's tick may lag a wall-clock wait by this much.
+constexpr uint64_t kTickSlackMs = 20;
+
+// Waits until `done` holds; a guard against a hang only.
+void WaitFor(const std::function<bool()>& done) {
+  for (int i = 0; i < 12000 && !done(); ++i) SleepMs(10);
+  EXPECT_TRUE(done());
+}
 
 bool Ipv6Loopback() {
   asio::io_context io;
@@ -56,6 +67,7 @@ class WebSocketServerTest : public ::testing::Test {
 
 TEST_F(WebSocketServerTest, ServesPagesAndCommandsUntilDrained) {
   WriteConfig(port_ + 65536, 3);  // the low 16 bits are the port
+  WriteSetting(kAllowedOriginsSetting, u"http://example.invalid", app_.configPath());
   const std::string page("<html>03\0\r\n</html>", 18);
   testing::WriteFileBytes(app_.dir().Join(u"03_idcard.html"), page);
   std::atomic<bool> ended{false};
@@ -152,6 +164,114 @@ TEST_F(WebSocketServerTest, ServesPagesAndCommandsUntilDrained) {
   idle.socket.close();
   service.join();  // the last connection gone, Run returns
   EXPECT_TRUE(ended);
+}
+
+// Commands and closes as a page sees them: a frame's "<opcode>:<payload>", a close as its status code
+// and reason.
+std::string CloseOf(const std::string& frame) {
+  if (frame.rfind("8:", 0) != 0 || frame.size() < 4) return frame;
+  const int code = (static_cast<unsigned char>(frame[2]) << 8) | static_cast<unsigned char>(frame[3]);
+  return std::to_string(code) + " " + frame.substr(4);
+}
+
+// The operator as the settings window stands in for it: the sites asked about, in order.
+struct FakeOperator {
+  std::mutex mutex;
+  std::vector<std::string> asked, withdrawn;
+  bool WasAsked(const std::string& site, bool withdrawnToo = false) {
+    std::lock_guard<std::mutex> lock(mutex);
+    const std::vector<std::string>& list = withdrawnToo ? withdrawn : asked;
+    return std::find(list.begin(), list.end(), site) != list.end();
+  }
+};
+
+TEST_F(WebSocketServerTest, APageOfANewSiteWaitsForTheOperator) {
+  WriteConfig(port_, 0);
+  WriteSetting(kDeniedOriginsSetting, u"https://evil.example", app_.configPath());
+  FakeOperator op;
+  ServiceHooks hooks;
+  hooks.askOperator = [&](const std::string& site) {
+    std::lock_guard<std::mutex> lock(op.mutex);
+    op.asked.push_back(site);
+  };
+  hooks.questionWithdrawn = [&](const std::string& site) {
+    std::lock_guard<std::mutex> lock(op.mutex);
+    op.withdrawn.push_back(site);
+  };
+  server_ = std::make_unique<CWebSocketServer>(*drivers_, app_.configPath(), app_.moduleDir(), hooks);
+  const long answerMs = 2000;
+  server_->SetOperatorAnswerTime(answerMs);
+  server_->Start();
+  const auto connect = [&](Client& client, const std::string& origin) {
+    for (int i = 0; i < 500 && !client.Connect(kLoopback, port_); ++i) SleepMs(10);
+    return client.Handshake("Origin: " + origin + "\r\n").substr(0, 12);
+  };
+  const std::string samId = "1:05.01-00002019-0000123456-0000000007";
+  const auto samReads = [&] {
+    size_t n = 0;
+    for (const auto& call : app_.Calls(DriverKind::k5U)) n += call.name == "ORV_GetSAMID";
+    return n;
+  };
+
+  // A new site: its page is in, its commands wait for the answer.
+  Client page;
+  EXPECT_EQ(connect(page, "https://Counter.example.cn"), "HTTP/1.1 101");
+  WaitFor([&] { return op.WasAsked("https://counter.example.cn"); });
+  page.Send("5");
+  Client local;  // a program on this computer, no Origin: served meanwhile, after the page's command
+  ASSERT_TRUE(local.Connect(kLoopback, port_));
+  local.Handshake();
+  local.Send("5");
+  EXPECT_EQ(local.Receive(), samId);
+  EXPECT_EQ(samReads(), 1u);  // the page's command has not reached the reader
+  server_->AnswerOperator("https://counter.example.cn", true);
+  EXPECT_EQ(page.Receive(), samId);
+  EXPECT_EQ(Utf16ToUtf8(ReadSetting(kAllowedOriginsSetting, app_.configPath(), 4096)), "https://counter.example.cn");
+  Client again;  // remembered: no second question
+  EXPECT_EQ(connect(again, "https://counter.example.cn"), "HTTP/1.1 101");
+  again.Send("5");
+  EXPECT_EQ(again.Receive(), samId);
+
+  // Refused now, and refused before: closed with a reason the page's library shows.
+  Client refusedNow;
+  EXPECT_EQ(connect(refusedNow, "https://other.example"), "HTTP/1.1 101");
+  WaitFor([&] { return op.WasAsked("https://other.example"); });
+  refusedNow.Send("5");
+  server_->AnswerOperator("https://other.example", false);
+  EXPECT_EQ(CloseOf(refusedNow.Receive()), "1008 refused by the operator");
+  EXPECT_EQ(Utf16ToUtf8(ReadSetting(kDeniedOriginsSetting, app_.configPath(), 4096)),
+            "https://evil.example,https://other.example");
+  Client refusedBefore;
+  EXPECT_EQ(connect(refusedBefore, "https://evil.example"), "HTTP/1.1 101");
+  refusedBefore.Send("5");
+  EXPECT_EQ(CloseOf(refusedBefore.Receive()), "1008 refused by the operator");
+
+  // No answer in time: closed, the question withdrawn, nothing kept.
+  Client unanswered;
+  const uint64_t asked = TickCountMs();
+  EXPECT_EQ(connect(unanswered, "https://slow.example"), "HTTP/1.1 101");
+  unanswered.Send("5");
+  EXPECT_EQ(CloseOf(unanswered.Receive()), "1008 no answer from the operator");
+  EXPECT_GE(TickCountMs() + kTickSlackMs, asked + answerMs);
+  EXPECT_TRUE(op.WasAsked("https://slow.example", true));
+  EXPECT_EQ(samReads(), 3u);  // none of the held or refused commands ran
+  EXPECT_EQ(server_->Sites().size(), 3u);
+  server_->Stop();
+}
+
+TEST_F(WebSocketServerTest, WithoutAWindowANewSiteIsRefusedAtTheHandshake) {
+  WriteConfig(port_, 0);
+  ::testing::internal::CaptureStdout();
+  server_->Start();
+  Client page;
+  for (int i = 0; i < 500 && !page.Connect(kLoopback, port_); ++i) SleepMs(10);
+  EXPECT_EQ(page.Handshake("Origin: https://counter.example.cn\r\n").substr(0, 12), "HTTP/1.1 403");
+  server_->Stop();
+  const std::string out = ::testing::internal::GetCapturedStdout();
+  EXPECT_NE(out.find("Refused a WebSocket connection from origin https://counter.example.cn: not in [Security] "
+                     "AllowedOrigins, and there is no window to ask the operator"),
+            std::string::npos)
+      << out;
 }
 
 TEST_F(WebSocketServerTest, APortThatCannotBeBoundEndsTheService) {
