@@ -6,7 +6,7 @@ declare namespace Kavenor {
     | 'NO_READER' | 'CARD_AUTH_FAILED' | 'READ_FAILED' | 'WAIT_EXPIRED' | 'NOT_SUPPORTED' | 'NO_SAM'
     | 'BAD_PARAMETERS' | 'M1_AUTH_FAILED' | 'M1_READ_FAILED' | 'M1_WRITE_FAILED' | 'BANK_READ_FAILED'
     | 'SAM_FAILED' | 'EMPTY_REPLY' | 'CERT_TYPE_UNAVAILABLE' | 'UNEXPECTED_REPLY' | 'TIMEOUT'
-    | 'CONNECTION_FAILED' | 'CONNECTION_CLOSED' | 'INVALID_PARAMETER';
+    | 'CONNECTION_FAILED' | 'CONNECTION_CLOSED' | 'OPERATOR_WAITING' | 'OPERATOR_REFUSED' | 'INVALID_PARAMETER';
 
   /** Why a connection failed, as far as the browser lets the client tell. */
   type ConnectionFailureReason =

@@ -99,8 +99,14 @@
       '回复不是这条命令应有的格式。',
       'The reply does not have the form this command answers with.'],
     TIMEOUT: [null,
-      '等待回复超时。读卡器依次执行所有网页的命令，可能前面还有其他网页的命令，或读卡器响应太慢。连接已断开，下一条命令会重新连接。',
-      'No reply in time. The reader runs the commands of all pages one after another: other pages\' commands may be ahead of this one, or the reader is slow. The connection was dropped; the next call connects again.'],
+      '等待回复超时。读卡器依次执行所有网页的命令，可能前面还有其他网页的命令，或读卡器响应太慢；本网站第一次使用读卡服务时，也可能是服务还在等操作员允许。连接已断开，下一条命令会重新连接。',
+      'No reply in time. The reader runs the commands of all pages one after another: other pages\' commands may be ahead of this one, or the reader is slow; the first time this site uses the service, the service may also be waiting for its operator to allow it. The connection was dropped; the next call connects again.'],
+    OPERATOR_WAITING: [null,
+      '读卡服务询问了操作员是否允许本网站使用读卡器，但没有等到回答：请在读卡服务弹出的窗口中点“允许”，然后重试。',
+      'The card-reader service asked its operator whether this site may use the reader, and no answer came: press “允许” (allow) in the window the service shows, then try again.'],
+    OPERATOR_REFUSED: [null,
+      '读卡服务的操作员拒绝了本网站使用读卡器。如需使用，请在读卡服务的设置窗口里移除这个网站，下次连接时再选“允许”。',
+      'The operator of the card-reader service refused this site the use of the reader. To use it, remove the site in the service\'s settings window and choose “允许” (allow) when asked again.'],
     CONNECTION_FAILED: [null, '无法连接读卡服务。', 'Could not connect to the card-reader service.'],
     CONNECTION_CLOSED: [null,
       '等待回复时连接断开了，这条命令的结果不明。',
@@ -908,10 +914,8 @@
           clearTimeout(timer);
           self._opening = null;
           socket.onerror = function () {};
-          socket.onclose = function () {
-            self._drop(socket, new KavenorError('CONNECTION_CLOSED', {
-              meaning: { zh: '与读卡服务的连接断开了。', en: 'The connection to the service closed.' },
-            }));
+          socket.onclose = function (event) {
+            self._drop(socket, closedError(event));
           };
           self._setState('open', null);
           resolve(socket);
@@ -955,6 +959,18 @@
         }
       }
     }
+  }
+
+  // The close reasons the service gives when its operator has a say (status 1008, policy).
+  var OPERATOR_CLOSES = { 'refused by the operator': 'OPERATOR_REFUSED', 'no answer from the operator': 'OPERATOR_WAITING' };
+
+  // Why an open connection closed, from its close event.
+  function closedError(event) {
+    var code = event && event.code === 1008 && OPERATOR_CLOSES[event.reason];
+    if (code) return new KavenorError(code);
+    return new KavenorError('CONNECTION_CLOSED', {
+      meaning: { zh: '与读卡服务的连接断开了。', en: 'The connection to the service closed.' },
+    });
   }
 
   // The error with its command set (a copy); replace: also when it has one already.

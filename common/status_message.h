@@ -12,6 +12,10 @@ constexpr uint32_t StatusMessage = 3025;
 // WM_USER + 2002; wParam is the port the service could not listen on, lParam 0.
 constexpr uint32_t ServiceFailedMessage = 3026;
 
+// WM_USER + 2003; the service has a question for the operator or withdraws one, taken by the window
+// from a queue of its own; wParam and lParam 0.
+constexpr uint32_t SiteQuestionMessage = 3027;
+
 // The outcomes the reader operations post. Any other value is logged as an unknown error.
 enum StatusCode : uint32_t {
   kStatusReadOk = 0,      // a card record was built

@@ -10,9 +10,12 @@
 ; PORT, MODEL (0 to 3 or the model's name) and DEVICENAME are checked and written into Config.ini as
 ; the settings window writes them; AUTOSTART=1 or 0 adds or removes the start at login; LOCALONLY=1
 ; or 0 lets only this computer connect ([IP] Bind=loopback) or any (a new installation is local
-; only unless told otherwise); ALLOWEDORIGINS lists the web origins whose pages may connect
-; ([Security] AllowedOrigins; empty: any). A value with blanks is quoted: "/DEVICENAME=大厅 2". A bad
-; value ends the installer with exit code 2 before it changes anything.
+; only unless told otherwise); ALLOWEDORIGINS lists the web sites whose pages may use the reader
+; ([Security] AllowedOrigins; "*": every one) and turns the operator's questions about other sites
+; off (AskOperator=0), so that only the listed sites may; empty: no list, and the questions stay as
+; they are. ASKOPERATOR=1 or 0 turns the questions on or off by itself. A value with blanks is
+; quoted: "/DEVICENAME=大厅 2". A bad value ends the installer with exit code 2 before it changes
+; anything.
 
 !if "${ARCH}" == "win64"
   ; The default stub is a 32-bit program; the 64-bit one also runs where 32-bit programs cannot.
@@ -84,6 +87,7 @@ Var DeviceName
 Var DeviceNameGiven
 Var AllowedOrigins
 Var AllowedOriginsGiven
+Var AskOperator        ; "", "0" or "1"
 Var WasRunning    ; "1" when the installer ended a running copy of the program
 
 ; --- the command line ------------------------------------------------------------------------------
@@ -366,7 +370,12 @@ Section "-finish"
       DeleteINIStr "$INSTDIR\Config.ini" "Security" "AllowedOrigins"
     ${Else}
       WriteINIStr "$INSTDIR\Config.ini" "Security" "AllowedOrigins" $AllowedOrigins
+      ; IT's list: only the listed sites, without questions.
+      WriteINIStr "$INSTDIR\Config.ini" "Security" "AskOperator" "0"
     ${EndIf}
+  ${EndIf}
+  ${If} $AskOperator != ""
+    WriteINIStr "$INSTDIR\Config.ini" "Security" "AskOperator" $AskOperator
   ${EndIf}
   ; A silent upgrade puts the counter back as it found it; interactively the finish page offers it.
   ${If} ${Silent}
@@ -445,6 +454,17 @@ Function .onInit
   !insertmacro FindOption "/ALLOWEDORIGINS="
   StrCpy $AllowedOriginsGiven $OptionFound
   StrCpy $AllowedOrigins $OptionValue
+
+  !insertmacro FindOption "/ASKOPERATOR="
+  StrCpy $AskOperator ""
+  ${If} $OptionFound == "1"
+    ${If} $OptionValue == "1"
+    ${OrIf} $OptionValue == "0"
+      StrCpy $AskOperator $OptionValue
+    ${Else}
+      !insertmacro RefuseOption "/ASKOPERATOR= 应为 1 或 0（/ASKOPERATOR=$OptionValue）"
+    ${EndIf}
+  ${EndIf}
 FunctionEnd
 
 ; --- uninstalling ----------------------------------------------------------------------------------

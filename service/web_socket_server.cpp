@@ -246,9 +246,11 @@ class CWebSocketServer::Session {
     websocketpp::lib::asio::post(endpoints_.io(), [this] { OnStop(); });
   }
 
-  // Any thread: hands the operator's answer over to the network loop.
-  void Answer(const std::string& origin, bool allowed) {
-    websocketpp::lib::asio::post(endpoints_.io(), [this, origin, allowed] { OnAnswer(origin, allowed); });
+  // Any thread: hands the operator's answer, kept already (or not: `written`), over to the network
+  // loop.
+  void Answer(const std::string& origin, bool allowed, bool written) {
+    websocketpp::lib::asio::post(endpoints_.io(),
+                                 [this, origin, allowed, written] { OnAnswer(origin, allowed, written); });
   }
 
  private:
@@ -344,12 +346,14 @@ class CWebSocketServer::Session {
       return;
     }
     if (client->second.awaitedSite.empty() && Submit(client->first, client->second, *command)) return;
-    std::cout << "Closing a connection with 1008: more than " << ReaderThread::kMaxPendingPerClient
-              << " of its commands wait" << std::endl;
     // Its queue goes at once; what else it sends while closing is not looked at.
+    const std::string waitingFor = client->second.awaitedSite.empty() ? "the reader" : "the operator's answer";
     websocketpp::lib::error_code ec;
     if (ServiceEndpoint::connection_ptr con = endpoint->get_con_from_hdl(hdl, ec))
-      CloseWithPolicyViolation(con, "too many of its commands wait", "too many commands waiting");
+      CloseWithPolicyViolation(con,
+                               "more than " + std::to_string(ReaderThread::kMaxPendingPerClient) +
+                                   " of its commands wait for " + waitingFor,
+                               "too many commands waiting");
   }
 
   // Hands a command to the reader thread; false when the client has too many waiting there. The
@@ -407,14 +411,12 @@ class CWebSocketServer::Session {
     }
   }
 
-  void OnAnswer(const std::string& site, bool allowed) {
+  void OnAnswer(const std::string& site, bool allowed, bool written) {
     auto question = questions_.find(site);
     if (question != questions_.end()) {
       question->second->cancel();
       questions_.erase(question);
     }
-    // An answer that comes just after the time-out still counts for the next pages.
-    const bool written = sites_.Remember(site, allowed);
     std::cout << "The operator has " << (allowed ? "allowed" : "refused") << " the pages of " << site
               << (written ? std::string("; kept in [Security] ") + (allowed ? "AllowedOrigins" : "DeniedOrigins")
                           : std::string("; Config.ini could not be written: kept until the program ends"))
@@ -755,12 +757,12 @@ void CWebSocketServer::RequestStop() {
   if (session_) session_->Stop();
 }
 
-void CWebSocketServer::AnswerOperator(const std::string& origin, bool allowed) {
+bool CWebSocketServer::AnswerOperator(const std::string& origin, bool allowed) {
+  // In force at once; an answer that comes just after the time-out still counts for the next pages.
+  const bool written = sites_.Remember(origin, allowed);
   std::lock_guard<std::mutex> lock(sessionMutex_);
-  if (session_)
-    session_->Answer(origin, allowed);
-  else
-    sites_.Remember(origin, allowed);
+  if (session_) session_->Answer(origin, allowed, written);
+  return written;
 }
 
 void CWebSocketServer::Stop() {

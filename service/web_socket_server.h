@@ -76,9 +76,10 @@ class CWebSocketServer {
   // asked for: a dozen lines a frame).
   void SetVerboseLog(bool verbose) { verboseLog_ = verbose; }
 
-  // Any thread: the operator's answer about the pages of `origin`. It is kept in Config.ini, and
-  // the connections that wait for it are served or closed (1008, "refused by the operator").
-  void AnswerOperator(const std::string& origin, bool allowed);
+  // Any thread: the operator's answer about the pages of `origin`. It is in force at once and
+  // kept in Config.ini (false when that could not be written), and the connections that wait for
+  // it are served or closed (1008, "refused by the operator").
+  bool AnswerOperator(const std::string& origin, bool allowed);
   // Before Run: how long the operator has to answer (kOperatorAnswerMs); a seam for the tests.
   void SetOperatorAnswerTime(long ms) { operatorAnswerMs_ = ms; }
   static constexpr long kOperatorAnswerMs = 60000;

@@ -27,7 +27,7 @@ INT_PTR ModalDialog::DoModal(HWND owner) {
       if (got == 0) PostQuitMessage(static_cast<int>(msg.wParam));  // for the loop outside
       break;
     }
-    if (IsOwnMessage(msg) && PreTranslateMessage(msg)) continue;
+    if (IsOwnMessage(msg) ? PreTranslateMessage(msg) : PreTranslateOtherMessage(msg)) continue;
     if (IsDialogMessageW(window_, &msg)) continue;
     TranslateMessage(&msg);
     DispatchMessageW(&msg);

@@ -32,6 +32,10 @@ class ModalDialog {
   // Called before a message for the window or one of its controls is dispatched; true drops it.
   virtual bool PreTranslateMessage(const MSG&) { return false; }
 
+  // Called before a message for another window of this thread is dispatched (the keyboard of a
+  // modeless window, say); true when it has been handled.
+  virtual bool PreTranslateOtherMessage(MSG&) { return false; }
+
   // The modal run has ended; the window still exists and is destroyed right after.
   virtual void OnEndModal() {}
 

@@ -2,6 +2,7 @@
 
 #include <shellapi.h>
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "common/clock.h"
@@ -15,6 +16,7 @@
 #include "shell/notification_icon_win.h"
 #include "shell/relaunch.h"
 #include "shell/resource.h"
+#include "shell/site_texts.h"
 #include "shell/startup.h"
 #include "shell/status_log.h"
 
@@ -45,7 +47,15 @@ CKavenorDlg::CKavenorDlg(ReaderDrivers& drivers)
       server_(drivers_, settingsPath_, GetModuleDirWithSeparator(),
               ServiceHooks{{},
                            [this](uint16_t port) { PostToWindow(windowCopy_, ServiceFailedMessage, port); },
-                           [this] { return instance_.AwaitPredecessor(kPredecessorWaitMs); }}) {}
+                           [this] { return instance_.AwaitPredecessor(kPredecessorWaitMs); },
+                           [this](const std::string& origin) { QueueSiteEvent(origin, true); },
+                           [this](const std::string& origin) { QueueSiteEvent(origin, false); }}) {}
+
+void CKavenorDlg::QueueSiteEvent(const std::string& origin, bool ask) {
+  std::lock_guard<std::mutex> lock(siteEventsMutex_);
+  siteEvents_.emplace_back(origin, ask);
+  if (siteEvents_.size() == 1) PostToWindow(windowCopy_, SiteQuestionMessage, 0);
+}
 
 BOOL CKavenorDlg::OnInitDialog() {
   HWND self = window();
@@ -53,6 +63,7 @@ BOOL CKavenorDlg::OnInitDialog() {
   portBox_ = GetDlgItem(self, IDC_PORT);
   modelList_ = GetDlgItem(self, IDC_MODEL);
   deviceNameBox_ = GetDlgItem(self, IDC_DEVICE_NAME);
+  siteList_ = GetDlgItem(self, IDC_SITES);
 
   if (HMENU systemMenu = GetSystemMenu(self, FALSE)) {
     wchar_t about[128] = {};
@@ -82,6 +93,7 @@ BOOL CKavenorDlg::OnInitDialog() {
 
   deviceName_ = ReadSetting(kDeviceNameSetting, settingsPath_, 260);
   SetWindowTextW(deviceNameBox_, W(deviceName_));
+  ShowSites();
 
   drivers_.SetStatusSink([self](uint32_t code) { PostToWindow(self, StatusMessage, code); });
   server_.Start([self] { SendMessageW(self, WM_SYSCOMMAND, SC_MINIMIZE, 0); });
@@ -99,6 +111,7 @@ void CKavenorDlg::OnEndModal() {
     PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
   }
   server_.Stop();
+  questions_.clear();
   RemoveTrayIcon(window());
 }
 
@@ -111,8 +124,13 @@ bool CKavenorDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT&
     case TrayNotifyMessage: result = OnTrayNotify(wParam, lParam); return true;
     case StatusMessage: OnStatusMessage(static_cast<uint32_t>(wParam)); return true;
     case ServiceFailedMessage: OnServiceFailed(static_cast<uint16_t>(wParam)); return true;
+    case SiteQuestionMessage: OnSiteQuestions(); return true;
     case WM_SIZE: OnSize(wParam, lParam); return true;
     case WM_COMMAND:
+      if (LOWORD(wParam) == IDC_SITES && HIWORD(wParam) == LBN_SELCHANGE) {
+        EnableWindow(GetDlgItem(window(), IDC_REMOVE_SITE), SendMessageW(siteList_, LB_GETCURSEL, 0, 0) != LB_ERR);
+        return true;
+      }
       if (HIWORD(wParam) == BN_CLICKED || HIWORD(wParam) == STN_CLICKED) {
         switch (LOWORD(wParam)) {
           case IDC_TEST_PAGE: OnTestPage(); return true;
@@ -120,6 +138,7 @@ bool CKavenorDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT&
           case IDC_SET_PORT: OnSetPort(); return true;
           case IDC_SET_MODEL: OnSetModel(); return true;
           case IDC_SET_DEVICE_NAME: OnSetDeviceName(); return true;
+          case IDC_REMOVE_SITE: OnRemoveSite(); return true;
           default: break;
         }
       }
@@ -132,6 +151,15 @@ bool CKavenorDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT&
 // Neither Enter nor Escape closes the window or presses a button; Enter adds no line to the log.
 bool CKavenorDlg::PreTranslateMessage(const MSG& msg) {
   return msg.message == WM_KEYDOWN && (msg.wParam == VK_RETURN || msg.wParam == VK_ESCAPE);
+}
+
+// The questions' keyboard: Tab, Enter.
+bool CKavenorDlg::PreTranslateOtherMessage(MSG& msg) {
+  for (const auto& [site, question] : questions_) {
+    HWND window = question->window();
+    if (window && (msg.hwnd == window || IsChild(window, msg.hwnd)) && IsDialogMessageW(window, &msg)) return true;
+  }
+  return false;
 }
 
 void CKavenorDlg::OnSysCommand(WPARAM command, LPARAM lParam) {
@@ -228,6 +256,59 @@ void CKavenorDlg::OnSetModel() {
 }
 
 void CKavenorDlg::OnSetDeviceName() { RunSettingsChange(PlanDeviceNameChange(U16(WindowText(deviceNameBox_)))); }
+
+void CKavenorDlg::OnSiteQuestions() {
+  std::vector<std::pair<std::string, bool>> events;
+  {
+    std::lock_guard<std::mutex> lock(siteEventsMutex_);
+    events.swap(siteEvents_);
+  }
+  for (const auto& [origin, ask] : events) {
+    if (!ask) {
+      questions_.erase(origin);
+    } else if (!questions_.count(origin)) {
+      const int stacked = static_cast<int>(questions_.size());
+      questions_[origin] = std::make_unique<SiteQuestion>(
+          origin, stacked, [this, site = origin](bool allowed) { OnSiteAnswer(site, allowed); });
+    }
+  }
+}
+
+void CKavenorDlg::OnSiteAnswer(const std::string& origin, bool allowed) {
+  const bool kept = server_.AnswerOperator(origin, allowed);
+  questions_.erase(origin);
+  ShowSites();
+  if (!kept) ShowMessage(kSiteChangeNotKept, MB_OK | MB_ICONEXCLAMATION);
+}
+
+void CKavenorDlg::OnRemoveSite() {
+  const LRESULT selected = SendMessageW(siteList_, LB_GETCURSEL, 0, 0);
+  if (selected == LB_ERR || static_cast<size_t>(selected) >= shownSites_.size()) return;
+  const bool kept = server_.ForgetSite(shownSites_[static_cast<size_t>(selected)]);
+  ShowSites();
+  if (!kept) ShowMessage(kSiteChangeNotKept, MB_OK | MB_ICONEXCLAMATION);
+}
+
+// The allowed and refused sites, one a line, wide enough to scroll to the end of the longest.
+void CKavenorDlg::ShowSites() {
+  SendMessageW(siteList_, LB_RESETCONTENT, 0, 0);
+  shownSites_.clear();
+  HDC dc = GetDC(siteList_);
+  HGDIOBJ oldFont = SelectObject(dc, reinterpret_cast<HGDIOBJ>(SendMessageW(siteList_, WM_GETFONT, 0, 0)));
+  LONG widest = 0;
+  for (const SiteDecisions::Site& site : server_.Sites()) {
+    const std::u16string entry = SiteListEntry(site.origin, site.allowed);
+    SendMessageW(siteList_, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(W(entry)));
+    shownSites_.push_back(site.origin);
+    SIZE size{};
+    GetTextExtentPoint32W(dc, W(entry), static_cast<int>(entry.size()), &size);
+    widest = std::max(widest, size.cx);
+  }
+  SelectObject(dc, oldFont);
+  ReleaseDC(siteList_, dc);
+  SendMessageW(siteList_, LB_SETHORIZONTALEXTENT, static_cast<WPARAM>(widest + 8), 0);
+  EnableWindow(GetDlgItem(window(), IDC_REMOVE_SITE), FALSE);
+}
 
 void CKavenorDlg::RunSettingsChange(const SettingsChange& change) {
   if (!change.refusal.empty()) {

@@ -5,13 +5,19 @@
 
 #include <windows.h>
 
+#include <map>
+#include <memory>
+#include <mutex>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "reader/reader_drivers.h"
 #include "service/web_socket_server.h"
 #include "shell/dialog_win.h"
 #include "shell/settings_change.h"
 #include "shell/single_instance.h"
+#include "shell/site_question_win.h"
 
 namespace kavenor {
 
@@ -24,6 +30,7 @@ class CKavenorDlg : public ModalDialog {
   BOOL OnInitDialog() override;
   bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) override;
   bool PreTranslateMessage(const MSG& msg) override;
+  bool PreTranslateOtherMessage(MSG& msg) override;
   void OnEndModal() override;
 
  private:
@@ -37,7 +44,12 @@ class CKavenorDlg : public ModalDialog {
   void OnSetPort();
   void OnSetModel();
   void OnSetDeviceName();
+  void OnSiteQuestions();
+  void OnSiteAnswer(const std::string& origin, bool allowed);
+  void OnRemoveSite();
+  void ShowSites();
 
+  void QueueSiteEvent(const std::string& origin, bool ask);
   void MinimizeToTray();
   void AppendLogLine(const std::u16string& text);
   void RunSettingsChange(const SettingsChange& change);
@@ -57,6 +69,13 @@ class CKavenorDlg : public ModalDialog {
   HWND portBox_ = nullptr;
   HWND modelList_ = nullptr;
   HWND deviceNameBox_ = nullptr;
+  HWND siteList_ = nullptr;
+  std::vector<std::string> shownSites_;  // the origin of each line of the list
+
+  // The service's questions and withdrawals (true: ask), posted from the service thread.
+  std::mutex siteEventsMutex_;
+  std::vector<std::pair<std::string, bool>> siteEvents_;
+  std::map<std::string, std::unique_ptr<SiteQuestion>> questions_;  // open, by site
 };
 
 }  // namespace kavenor

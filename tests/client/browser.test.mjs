@@ -30,7 +30,7 @@ describe('the client in Chromium', () => {
   let program;
   before(async () => {
     browser = await launchBrowser();
-    program = await startProgram({ model: 0, scenarios: { ORV5U: ON_PORT_1 } });
+    program = await startProgram({ model: 0, security: { AllowedOrigins: 'https://allowed.example.com' }, scenarios: { ORV5U: ON_PORT_1 } });
   });
   after(async () => {
     await browser?.close();

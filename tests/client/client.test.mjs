@@ -2,11 +2,15 @@
 // working, parameter checks before sending, connection failures and their likely reasons; how the
 // file loads; hand-written replies the simulated reader cannot make.
 import assert from 'node:assert/strict';
+import { createHash } from 'node:crypto';
+import { existsSync } from 'node:fs';
 import { createRequire } from 'node:module';
+import { createServer } from 'node:net';
+import { join } from 'node:path';
 import { after, before, describe, it } from 'node:test';
 import vm from 'node:vm';
 import { freePort } from '../pages/service.mjs';
-import { clientOf, clientPath, clientSource, Kavenor, ON_PORT_1, rejectsWith, sleep, startProgram } from './support.mjs';
+import { clientOf, clientPath, clientSource, Kavenor, NodeWebSocket, ON_PORT_1, rejectsWith, sleep, startProgram } from './support.mjs';
 
 const SAM = '05.01-00002019-0000123456-0000000007';
 
@@ -89,6 +93,42 @@ describe('the command queue, time-outs and the connection', () => {
     await doomed.stop();
     assert.equal((await rejectsWith(reading, 'CONNECTION_CLOSED')).command, '3');
     assert.equal(client.state, 'closed');
+  });
+
+  it('a site the operator has refused: OPERATOR_REFUSED, and no command reaches the reader', async () => {
+    const guarded = await startProgram({ model: 0, security: { DeniedOrigins: 'https://evil.example' }, scenarios: { ORV5U: ON_PORT_1 } });
+    try {
+      class FromEvil extends NodeWebSocket {
+        constructor(url) { super(url, undefined, 'https://evil.example'); }
+      }
+      const client = new Kavenor.KavenorClient({ url: guarded.wsUrl, WebSocket: FromEvil });
+      assert.equal((await rejectsWith(client.readSecurityModuleNumber(), 'OPERATOR_REFUSED')).command, '5');
+      assert.equal(existsSync(join(guarded.dir, 'ORV5U', 'calls.log')), false);
+    } finally {
+      await guarded.stop();
+    }
+  });
+
+  it('no answer from the operator in time: OPERATOR_WAITING', async () => {
+    // A stand-in for a service whose operator does not answer: it accepts, then closes as Kavenor does.
+    const server = createServer((socket) => {
+      socket.once('data', (request) => {
+        const key = /Sec-WebSocket-Key: (\S+)/i.exec(request.toString())[1];
+        const accept = createHash('sha1').update(key + '258EAFA5-E914-47DA-95CA-C5AB0DC85B11').digest('base64');
+        socket.write(`HTTP/1.1 101 Switching Protocols\r\nUpgrade: websocket\r\nConnection: Upgrade\r\nSec-WebSocket-Accept: ${accept}\r\n\r\n`);
+        socket.once('data', () => {
+          const reason = Buffer.from('no answer from the operator');
+          socket.end(Buffer.concat([Buffer.from([0x88, reason.length + 2, 0x03, 0xf0]), reason]));
+        });
+      });
+    });
+    await new Promise((done) => server.listen(0, '127.0.0.1', done));
+    try {
+      const client = new Kavenor.KavenorClient({ url: `ws://127.0.0.1:${server.address().port}`, WebSocket: NodeWebSocket });
+      await rejectsWith(client.readCard(), 'OPERATOR_WAITING');
+    } finally {
+      server.close();
+    }
   });
 });
 

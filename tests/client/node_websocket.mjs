@@ -1,12 +1,13 @@
-// A minimal ws:// client on node:net with the browser's interface (on* handlers, send, close), for
-// the client library under Node 20, which has no WebSocket. Unfragmented text frames are all the
-// service sends; pings and binary messages are not handled.
+// A minimal ws:// client on node:net with the browser's interface (on* handlers, send, close, the
+// close event's code and reason), for the client library under Node 20, which has no WebSocket.
+// Unfragmented text frames are all the service sends; pings and binary messages are not handled. A
+// subclass may send an Origin header, as a page of that site would (`origin`).
 
 import { createHash, randomBytes } from 'node:crypto';
 import { connect } from 'node:net';
 
 export class NodeWebSocket {
-  constructor(url) {
+  constructor(url, protocols, origin) {
     const u = URL.canParse(url) ? new URL(url) : null;
     if (u?.protocol !== 'ws:') throw Object.assign(new Error(`not a ws:// address: ${url}`), { name: 'SyntaxError' });
     this.url = url;
@@ -17,10 +18,11 @@ export class NodeWebSocket {
     this._accept = createHash('sha1').update(key + '258EAFA5-E914-47DA-95CA-C5AB0DC85B11').digest('base64');
     this._socket = connect(Number(u.port || 80), u.hostname.replace(/^\[|\]$/g, ''), () => this._socket.write(
       `GET / HTTP/1.1\r\nHost: ${u.host}\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n`
-      + `Sec-WebSocket-Key: ${key}\r\nSec-WebSocket-Version: 13\r\n\r\n`));
+      + (origin ? `Origin: ${origin}\r\n` : '') + `Sec-WebSocket-Key: ${key}\r\nSec-WebSocket-Version: 13\r\n\r\n`));
+    this._closeEvent = { type: 'close', code: 1006, reason: '' };
     this._socket.on('data', (chunk) => this._onData(chunk));
     this._socket.on('error', () => this.onerror?.({ type: 'error' }));
-    this._socket.on('close', () => { this.open = false; this.onclose?.({ type: 'close', code: 1006 }); });
+    this._socket.on('close', () => { this.open = false; this.onclose?.(this._closeEvent); });
   }
 
   send(text) {
@@ -50,7 +52,10 @@ export class NodeWebSocket {
       if (b.length < 2 || b.length < at + length) break;
       const opcode = b[0] & 0x0f;
       if (opcode === 1) this.onmessage?.({ type: 'message', data: b.toString('utf8', at, at + length) });
-      if (opcode === 8) this._socket.end();
+      if (opcode === 8) {
+        if (length >= 2) this._closeEvent = { type: 'close', code: b.readUInt16BE(at), reason: b.toString('utf8', at + 2, at + length) };
+        this._socket.end();
+      }
       b = b.subarray(at + length);
     }
     this._buffer = b;

@@ -73,7 +73,8 @@ def test_zip_holds_the_program_and_notes_and_no_simulated_reader_where_a_reader_
             assert f"kadrel.dll（{BITS[target]} 位）" in note.decode("utf-8-sig")
         guide = archive.read(top + "说明.txt").decode("utf-8-sig")
         for must in ("ORV5A\\kadrel.dll", "ORV5U\\kadrel.dll", "ORV5ULN\\kadrel.dll", f"{BITS[target]} 位",
-                     "http://127.0.0.1:7415", "防火墙", "Config.ini", "已被占用", version):
+                     "http://127.0.0.1:7415", "防火墙", "Config.ini", "已被占用", version,
+                     "请求使用读卡器。是否允许？", "移除所选网站", "AskOperator=0", "AllowedOrigins=*"):
             assert must in guide, must
 
 

@@ -49,7 +49,7 @@ def put_demo_reader(windows, *folders):
 @pytest.mark.parametrize("option", [
     "/PORT=0", "/PORT=65536", "/PORT=74a5", "/PORT=007415", "/PORT=",
     "/MODEL=4", "/MODEL=ORV6", "/MODEL=",
-    "/DEVICENAME=大厅|1", "/AUTOSTART=yes", "/LOCALONLY=2",
+    "/DEVICENAME=大厅|1", "/AUTOSTART=yes", "/LOCALONLY=2", "/ASKOPERATOR=no",
 ])
 def test_a_bad_option_ends_the_installer_before_it_changes_anything(windows, setup_exe, option):
     code, _ = windows.run(setup_exe, "/S", option)
@@ -68,7 +68,7 @@ def test_silent_installation_with_every_option(windows, setup_exe, port):
     assert read_config(windows) == {
         "IP": {"port": str(port), "Bind": "loopback"},
         "Device": {"ID": "0", "DeviceName": DEVICE_NAME},
-        "Security": {"AllowedOrigins": ORIGINS},
+        "Security": {"AllowedOrigins": ORIGINS, "AskOperator": "0"},
     }
 
     program = f'"{windows.path(windows.install_dir / "Kavenor.exe")}"'
@@ -144,6 +144,8 @@ def test_silent_uninstallation_removes_the_program_its_shortcut_and_its_run_entr
     (["/MODEL=ORV5A(FT232)", "/LOCALONLY=0"], {"Device": {"ID": "2"}}),
     (["/MODEL=orv5u-ln", "/ALLOWEDORIGINS="], {"Device": {"ID": "3"}, "IP": {"Bind": "loopback"}}),
     (["/DEVICENAME=", "/LOCALONLY=0"], {"Device": {"DeviceName": ""}}),
+    (["/ASKOPERATOR=0", "/LOCALONLY=0"], {"Security": {"AskOperator": "0"}}),
+    (["/ALLOWEDORIGINS=*", "/ASKOPERATOR=1", "/LOCALONLY=0"], {"Security": {"AllowedOrigins": "*", "AskOperator": "1"}}),
 ])
 def test_a_new_installation_writes_what_its_options_say_and_is_local_only(windows, setup_exe, tmp_path, options,
                                                                            config):

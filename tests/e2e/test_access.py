@@ -1,23 +1,26 @@
-"""Who may connect: the web origins of [Security] AllowedOrigins and the addresses of [IP] Bind.
-Traffic goes to loopback addresses only."""
+"""Who may connect: the web sites of [Security] AllowedOrigins and DeniedOrigins, the operator's
+questions about the others (AskOperator), and the addresses of [IP] Bind. Traffic goes to loopback
+addresses only. The questions themselves are answered in the window tests."""
 
 import socket
 from pathlib import Path
 
 import pytest
 
-from clients import RawClient, WsClient, http_get
+from clients import OP_TEXT, RawClient, WsClient, frame, http_get
 from kavenor_app import free_port, ipv6_loopback_works, wait_until
 
 LISTED = "https://counter.example.cn, http://10.1.2.3:8080  null"
 
 
-def config(port, origins=None, bind=None):
+def config(port, origins=None, bind=None, denied=None, ask=None):
     text = f"[IP]\nport={port}\nRestart=1\n"
     if bind is not None:
         text += f"Bind={bind}\n"
-    if origins is not None:
-        text += f"[Security]\nAllowedOrigins={origins}\n"
+    text += "[Security]\n"
+    for key, value in (("AllowedOrigins", origins), ("DeniedOrigins", denied), ("AskOperator", ask)):
+        if value is not None:
+            text += f"{key}={value}\n"
     return text
 
 
@@ -34,7 +37,8 @@ def handshake_status(app, origin):
 
 @pytest.fixture(scope="module")
 def guarded(module_launch):
-    return start(module_launch, origins=LISTED)
+    """A plain allow-list, as IT sets it up: the operator is not asked."""
+    return start(module_launch, origins=LISTED, ask=0)
 
 
 @pytest.mark.parametrize("origin, status", [
@@ -67,9 +71,41 @@ def test_a_listed_origin_is_served_and_a_refused_one_changes_nothing(guarded):
 
 
 def test_a_page_opened_from_a_file_only_when_null_is_listed(launch):
-    app = start(launch, origins="https://counter.example.cn")
+    app = start(launch, origins="https://counter.example.cn")  # the operator is asked about other sites
     assert handshake_status(app, "null") == 403
+    app.wait_for_output(lambda out, _: "pages opened from a file may connect only when [Security] AllowedOrigins "
+                        "lists null" in out, what="the refusal's line")
     assert handshake_status(app, "https://counter.example.cn") == 101
+
+
+def test_a_site_nobody_has_decided_on_is_asked_about_or_refused_with_the_key_to_set(launch, target):
+    app = start(launch)
+    if target.wine:
+        # The window asks the operator; meanwhile the page's commands wait.
+        with WsClient(app.url(), origin="https://new.example.cn") as page:
+            page.send("5")
+            app.wait_for_output(lambda out, _: "Asking the operator whether the pages of https://new.example.cn "
+                                "may use the reader" in out, what="the question")
+            assert page.no_message_within(target.prompt)
+            assert app.call_names("ORV5U") == []
+    else:
+        assert handshake_status(app, "https://new.example.cn") == 403
+        app.wait_for_output(lambda out, _: "Refused a WebSocket connection from origin https://new.example.cn: not in "
+                            "[Security] AllowedOrigins, and there is no window to ask the operator: to allow its "
+                            "pages, add it to AllowedOrigins in Config.ini" in out, what="the line naming the key")
+
+
+def test_a_refused_site_is_told_so_and_every_site_only_when_chosen(launch):
+    app = start(launch, origins="*", denied="https://evil.example.com")
+    assert "[Security] AllowedOrigins=*: the pages of every web site may use the reader, without asking" in app.stdout()
+    with WsClient(app.url(), origin="https://any.example.org") as page:
+        assert page.request("5").startswith("05.01-")
+    with RawClient(app.port) as raw:
+        assert raw.try_handshake(headers=["Origin: https://evil.example.com"])[0] == 101
+        raw.send(frame(OP_TEXT, b"5"))
+        code, before = raw.close_code()
+        assert (code, before) == (1008, [])
+    assert app.call_names("ORV5U").count("ORV_GetSAMID") == 1
 
 
 def listening_addresses(port):
@@ -134,8 +170,8 @@ def test_protocol_8_handshakes_are_judged_by_both_origin_headers(guarded, header
 
 
 def test_stop_listening_is_obeyed_only_from_a_program_on_this_computer(launch):
-    app = launch(model=0)
-    with WsClient(app.url(), origin="https://evil.example.com") as page:
+    app = start(launch, origins="https://counter.example.cn")
+    with WsClient(app.url(), origin="https://counter.example.cn") as page:
         page.send("stop-listening")
         app.wait_for_output(lambda out, _: "stop-listening ignored: only a program on this computer" in out,
                             what="the refusal's line")

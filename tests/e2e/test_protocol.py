@@ -3,7 +3,7 @@
 import pytest
 
 from clients import WsClient
-from kavenor_app import ipv6_loopback_works
+from kavenor_app import free_port, ipv6_loopback_works
 
 SAM_REPLY = "05.01-00002019-0000123456-0000000007"  # the demo reader's security-module number
 
@@ -21,14 +21,21 @@ def test_accepts_ipv4_and_ipv6(app, host):
         assert c.request("5") == SAM_REPLY
 
 
+@pytest.fixture(scope="module")
+def every_site(module_launch):
+    """A program whose operator has chosen to let every site use the reader."""
+    port = free_port()
+    return module_launch(port=port, config=f"[IP]\nport={port}\nRestart=1\n[Security]\nAllowedOrigins=*\n")
+
+
 @pytest.mark.parametrize("path, origin, subprotocols", [
     ("/", None, None),
     ("/any/deep/path?x=1&y=%E8%AF%BB", "http://pages.example.invalid", None),
     ("/ws", "null", ["chat", "kavenor.v1"]),
     ("/socket", "https://host.example.invalid:8443", ["x-card"]),
 ])
-def test_any_origin_path_and_subprotocol_accepted_none_selected(app, path, origin, subprotocols):
-    with WsClient(app.url(path=path), origin=origin, subprotocols=subprotocols) as c:
+def test_any_allowed_origin_path_and_subprotocol_accepted_none_selected(every_site, path, origin, subprotocols):
+    with WsClient(every_site.url(path=path), origin=origin, subprotocols=subprotocols) as c:
         assert c.subprotocol is None
         assert "Sec-WebSocket-Protocol" not in c.response_headers
         assert c.response_headers.get("Server") == "WebSocket++/0.8.2"

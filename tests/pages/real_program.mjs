@@ -40,11 +40,12 @@ export function writeScenario(dir, folder, lines) {
 
 /**
  * Starts the program with [Device] ID = model; returns { baseUrl, wsUrl, port, dir, setScenario, stop }.
- *   deviceName: [Device] DeviceName; scenarios: { folder: lines } written before the start;
+ *   deviceName: [Device] DeviceName; security: { AllowedOrigins, DeniedOrigins, ... } the lines of
+ *   [Security]; scenarios: { folder: lines } written before the start;
  *   sdk: { folder: variant } puts that simulator variant in the folder (read at start).
  * [IP] Restart=1 skips the single-instance check, so that programs can run side by side.
  */
-export async function startProgram({ model, deviceName, scenarios = {}, sdk = {} }) {
+export async function startProgram({ model, deviceName, security = {}, scenarios = {}, sdk = {} }) {
   if (!existsSync(join(appDir, 'kavenor'))) throw new Error(`${appDir}/kavenor is not built`);
   const work = mkdtempSync(join(tmpdir(), 'kavenor-app-'));
   cpSync(appDir, work, { recursive: true });
@@ -57,7 +58,8 @@ export async function startProgram({ model, deviceName, scenarios = {}, sdk = {}
   for (const [folder, lines] of Object.entries(scenarios)) writeScenario(work, folder, lines);
   const port = await freePort();
   const name = deviceName === undefined ? '' : `DeviceName=${deviceName}\n`;
-  writeFileSync(join(work, 'Config.ini'), `[IP]\nport=${port}\nRestart=1\n[Device]\nID=${model}\n${name}`);
+  const sites = Object.entries(security).map(([key, value]) => `${key}=${value}\n`).join('');
+  writeFileSync(join(work, 'Config.ini'), `[IP]\nport=${port}\nRestart=1\n[Device]\nID=${model}\n${name}[Security]\n${sites}`);
   const child = spawn(join(work, 'kavenor'), [], { cwd: work, stdio: 'ignore' });
   running.add(child);
   const exited = new Promise((done) => child.once('exit', done));

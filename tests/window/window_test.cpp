@@ -232,6 +232,82 @@ TEST(Window, CloseEndsInOrderAfterTheRunningCommand) {
   WaitUntil([&] { return testing::TrayIconCount() == iconsBefore; }, "the icon to be removed");
 }
 
+// The list of sites in the settings window, a line each.
+std::vector<std::string> SiteLines(HWND dialog) {
+  HWND list = GetDlgItem(dialog, IDC_SITES);
+  std::vector<std::string> lines;
+  const LRESULT count = SendMessageW(list, LB_GETCOUNT, 0, 0);
+  for (LRESULT i = 0; i < count; ++i) {
+    wchar_t text[512] = {};
+    SendMessageW(list, LB_GETTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(text));
+    lines.push_back(Utf16ToUtf8(reinterpret_cast<const char16_t*>(text)));
+  }
+  return lines;
+}
+
+// A page of a new site: the operator is asked from beside the icon; 允许 serves the waiting command
+// and is kept, 拒绝 closes the page's connection with 1008 and is kept; the settings window lists
+// both and removes one.
+TEST(Window, TheOperatorDecidesWhichSitesMayUseTheReader) {
+  const uint16_t port = FreePort();
+  TestApp app(PortConfig(port));
+  KavenorProcess program = KavenorProcess::Start(app.Exe());
+  HWND dialog = program.Dialog();
+  WaitUntil([&] { return Serves(port); }, "the service");
+  WaitUntil([&] { return !IsWindowVisible(dialog); }, "the window to hide behind the icon");
+  const std::u16string sdk = app.SdkDir(u"ORV5U");
+  const auto samReads = [&] {
+    size_t n = 0;
+    for (const std::string& line : testing::ReadLines(JoinPath(sdk, u"calls.log")))
+      n += line.find(" ORV_GetSAMID") != std::string::npos;
+    return n;
+  };
+  const auto page = [&](testing::WebSocketTestClient& client, const std::string& origin) {
+    EXPECT_TRUE(client.Connect(asio::ip::address_v4::loopback(), port));
+    EXPECT_EQ(client.Handshake("Origin: " + origin + "\r\n").substr(0, 12), "HTTP/1.1 101");
+    client.Send("5");
+  };
+
+  testing::WebSocketTestClient counter;
+  page(counter, "https://counter.example.cn");
+  HWND question = program.WaitForMessageBox();
+  EXPECT_EQ(Utf16ToUtf8(testing::WindowCaption(question)), "Kavenor");
+  EXPECT_EQ(Utf16ToUtf8(testing::ControlText(question, IDC_SITE_QUESTION)),
+            "网页 https://counter.example.cn 请求使用读卡器。是否允许？");
+  Sleep(500);  // let it paint before the screenshot
+  EXPECT_TRUE(testing::Screenshot(question, ShotPath(u"site-question.png")));
+  EXPECT_EQ(samReads(), 0u);  // the page's command waits for the answer
+  testing::Answer(question, IDC_ALLOW_SITE);
+  EXPECT_EQ(counter.Receive(), "1:05.01-00002019-0000123456-0000000007");
+  WaitUntil([&] { return !IsWindow(question); }, "the question to go");
+  EXPECT_EQ(Utf16ToUtf8(app.Setting(u"Security", u"AllowedOrigins")), "https://counter.example.cn");
+
+  testing::WebSocketTestClient other;
+  page(other, "https://other.example");
+  question = program.WaitForMessageBox();
+  PostMessageW(GetDlgItem(question, IDC_DENY_SITE), WM_KEYDOWN, VK_RETURN, 1);  // Enter: 拒绝
+  const std::string closed = other.Receive();
+  EXPECT_EQ(closed.substr(0, 2) + closed.substr(4), "8:refused by the operator");
+  EXPECT_EQ(closed.substr(2, 2), "\x03\xf0");  // 1008
+  EXPECT_EQ(Utf16ToUtf8(app.Setting(u"Security", u"DeniedOrigins")), "https://other.example");
+  EXPECT_EQ(samReads(), 1u);
+
+  BringBack(dialog);
+  EXPECT_EQ(SiteLines(dialog), (std::vector<std::string>{"允许  https://counter.example.cn", "拒绝  https://other.example"}));
+  EXPECT_FALSE(IsWindowEnabled(GetDlgItem(dialog, IDC_REMOVE_SITE)));
+  HWND list = GetDlgItem(dialog, IDC_SITES);
+  SendMessageW(list, LB_SETCURSEL, 1, 0);
+  PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDC_SITES, LBN_SELCHANGE), reinterpret_cast<LPARAM>(list));
+  WaitUntil([&] { return IsWindowEnabled(GetDlgItem(dialog, IDC_REMOVE_SITE)) != FALSE; }, "the remove button");
+  EXPECT_TRUE(testing::Screenshot(dialog, ShotPath(u"window-sites.png")));
+  testing::Click(dialog, IDC_REMOVE_SITE);
+  WaitUntil([&] { return SiteLines(dialog).size() == 1; }, "the site to be removed");
+  EXPECT_EQ(Utf16ToUtf8(app.Setting(u"Security", u"DeniedOrigins")), "");
+
+  PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
+  EXPECT_EQ(program.WaitForExit(), 0u);
+}
+
 TEST(Window, SecondStartRefusedModelChangeAndStatusLog) {
   const uint16_t port = FreePort();
   TestApp app(PortConfig(port));
