@@ -109,8 +109,11 @@ void ConfigureLogs(ServiceEndpoint& endpoint, bool verbose) {
   endpoint.get_elog().set_ostream(&std::cerr);
   endpoint.set_access_channels(websocketpp::log::alevel::all);
   endpoint.clear_access_channels(websocketpp::log::alevel::frame_payload);
-  // The library's own workings, a dozen lines a frame: a flood of pings would flood the log.
-  if (!verbose) endpoint.clear_access_channels(websocketpp::log::alevel::devel | websocketpp::log::alevel::frame_header);
+  // The library's own workings, a dozen lines a frame, and a line a control frame: a flood of pings
+  // would flood the log.
+  if (!verbose)
+    endpoint.clear_access_channels(websocketpp::log::alevel::devel | websocketpp::log::alevel::frame_header |
+                                   websocketpp::log::alevel::control);
   // A windowed start has nowhere to write them; they are not formatted at all.
   if (!StandardOutputAttached()) endpoint.clear_access_channels(websocketpp::log::alevel::all);
   endpoint.set_error_channels(websocketpp::log::elevel::all);
@@ -318,8 +321,8 @@ class CWebSocketServer::Session {
           arriving = true;
       }
       for (const auto& con : stalled)
-        CloseWithPolicyViolation(con, "a message has had no byte for " + std::to_string(kStalledMessageMs / 1000) + " s",
-                    "message stalled");
+        CloseWithPolicyViolation(
+            con, "a message has had no byte for " + std::to_string(kStalledMessageMs / 1000) + " s", "message stalled");
       if (arriving) WatchStalledMessages();
     });
   }
@@ -463,7 +466,8 @@ class CWebSocketServer::Session {
       websocketpp::lib::error_code ec;
       ServiceEndpoint::connection_ptr con = reply.endpoint->get_con_from_hdl(reply.hdl, ec);
       if (con && con->get_buffered_amount() + reply.bytes.size() > kMostUnsentBytes) {
-        CloseWithPolicyViolation(con, "more than " + std::to_string(kMostUnsentBytes) + " bytes of its replies wait unread");
+        CloseWithPolicyViolation(con,
+                                 "more than " + std::to_string(kMostUnsentBytes) + " bytes of its replies wait unread");
         continue;
       }
       if (con) ec = con->send(reply.bytes, websocketpp::frame::opcode::text);
@@ -522,7 +526,8 @@ class CWebSocketServer::Session {
       if (!con) return;
       const size_t unsent = con->get_buffered_amount();
       if (unsent > 0 && unsent >= watched)
-        return CloseWithPolicyViolation(con, "its replies have not moved for " + std::to_string(kStalledReplyMs / 1000) + " s");
+        return CloseWithPolicyViolation(
+            con, "its replies have not moved for " + std::to_string(kStalledReplyMs / 1000) + " s");
       WatchSending(endpoint, hdl);
     });
   }
@@ -629,8 +634,9 @@ class CWebSocketServer::Session {
           return true;
         break;
       case SiteStanding::kNotAllowed:
-        why = judged.site == "null" ? "pages opened from a file may connect only when [Security] AllowedOrigins lists null"
-                                    : "not in [Security] AllowedOrigins";
+        why = judged.site == "null"
+                  ? "pages opened from a file may connect only when [Security] AllowedOrigins lists null"
+                  : "not in [Security] AllowedOrigins";
         break;
     }
     std::cout << "Refused a WebSocket connection from origin " << LoggedMessage(judged.site) << ": " << why

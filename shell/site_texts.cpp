@@ -9,7 +9,8 @@ std::u16string SiteQuestionText(const std::string& origin) {
 }
 
 std::u16string SiteListEntry(const std::string& origin, bool allowed) {
-  return std::u16string(allowed ? u"允许" : u"拒绝") + u"  " + (origin == "*" ? u"所有网站 (*)" : Utf8ToUtf16(origin));
+  const std::u16string site = origin == "*" ? u"所有网站 (*)" : Utf8ToUtf16(origin);
+  return std::u16string(allowed ? u"允许" : u"拒绝") + u"  " + site;
 }
 
 }  // namespace kavenor

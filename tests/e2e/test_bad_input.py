@@ -8,7 +8,7 @@ import time
 
 import pytest
 
-from clients import OP_BINARY, OP_CLOSE, OP_CONT, OP_PING, OP_TEXT, RawClient, WsClient, frame
+from clients import OP_BINARY, OP_CLOSE, OP_CONT, OP_PING, OP_PONG, OP_TEXT, RawClient, WsClient, frame
 
 SAM_REPLY = "05.01-00002019-0000123456-0000000007"
 LIMIT = 32_000_000
@@ -131,3 +131,28 @@ def test_bytes_instead_of_a_handshake(app, data):
         assert_serves_a_fresh_client(app)
         raw.peer_closed(0.5)  # an answer, a close or nothing: either way the service goes on
     assert_serves_a_fresh_client(app)
+
+
+def test_the_log_shows_no_forged_line_no_key_and_little_per_ping(app):
+    with WsClient(app.url(), timeout=HANG_GUARD) as c:
+        c.send("5\n[2026-01-01 00:00:00] forged line\r\n")
+        c.send("7?Key=A1B2C3D4E5F6|Block=4")
+        assert c.recv(timeout=HANG_GUARD)  # the read's reply, whatever it is
+        app.wait_for_output(lambda out, _: "Key=***" in out, HANG_GUARD, what="the read's log line")
+        out = app.stdout()
+        assert "\n[2026-01-01 00:00:00] forged line" not in out
+        assert "message: 5\\x0a[2026-01-01 00:00:00] forged line\\x0d\\x0a\n" in out
+        assert "A1B2C3D4E5F6" not in out
+    before = len(app.stdout())
+    with RawClient(app.port) as raw:
+        raw.handshake()
+        for _ in range(100):
+            raw.send(frame(OP_PING, b"ping"))
+        raw.send(frame(OP_TEXT, b"5"))
+        opcodes = [raw.read_frame(HANG_GUARD)[1]]
+        while opcodes[-1] != OP_TEXT:  # the pongs, then the reply
+            opcodes.append(raw.read_frame(HANG_GUARD)[1])
+        assert opcodes[0] == OP_PONG
+    assert_serves_a_fresh_client(app)
+    # A page's whole life and a hundred pings: a few lines, not a dozen per frame (one ping wrote 23.7 KB).
+    assert len(app.stdout()) - before < 4000
