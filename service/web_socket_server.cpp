@@ -22,6 +22,7 @@
 #include "service/listen_options.h"
 #include "service/log_text.h"
 #include "service/service_endpoint.h"
+#include "service/status_report.h"
 
 namespace kavenor {
 namespace {
@@ -214,9 +215,9 @@ void RunLoop(ServiceEndpoint& endpoint) {
 // reader thread. Everything here but Stop runs on the service thread.
 class CWebSocketServer::Session {
  public:
-  Session(ReaderThread& reader, const std::u16string& pageDir, BindScope bind, SiteDecisions& sites,
+  Session(const ReaderDrivers& drivers, ReaderThread& reader, const std::u16string& pageDir, BindScope bind, SiteDecisions& sites,
           const ServiceHooks& hooks, long operatorAnswerMs, uint16_t port, bool verboseLog)
-      : reader_(reader), pageDir_(pageDir), sites_(sites), hooks_(hooks), operatorAnswerMs_(operatorAnswerMs),
+      : drivers_(drivers), reader_(reader), pageDir_(pageDir), sites_(sites), hooks_(hooks), operatorAnswerMs_(operatorAnswerMs),
         port_(port) {
     const int listeners = bind == BindScope::kLoopbackOnly ? 2 : 1;
     for (int i = 0; i < listeners; ++i) {
@@ -534,6 +535,8 @@ class CWebSocketServer::Session {
 
   void OnHttp(ServiceEndpoint* endpoint, connection_hdl hdl) {
     ServiceEndpoint::connection_ptr con = endpoint->get_con_from_hdl(hdl);
+    const std::string& resource = con->get_resource();
+    if (resource.substr(0, resource.find('?')) == "/status") return AnswerStatus(con);
     try {
       con->set_body(TestPageBody(pageDir_, CurrentDeviceModel()));
       con->set_status(websocketpp::http::status_code::ok);
@@ -541,6 +544,40 @@ class CWebSocketServer::Session {
       std::cout << "HTTP handler failed: " << ErrorText(std::current_exception()) << std::endl;
       con->set_status(websocketpp::http::status_code::internal_server_error);
     }
+  }
+
+  // Any page may read it (it is made for the page's own origin); a preflight is answered too.
+  void AnswerStatus(const ServiceEndpoint::connection_ptr& con) {
+    con->append_header("Access-Control-Allow-Origin", "*");
+    con->append_header("Cache-Control", "no-store");
+    if (con->get_request().get_method() == "OPTIONS") {
+      con->append_header("Access-Control-Allow-Methods", "GET");
+      con->append_header("Access-Control-Allow-Private-Network", "true");
+      con->set_status(websocketpp::http::status_code::no_content);
+      return;
+    }
+    const std::string& origin = con->get_request_header("Origin");
+    const std::optional<WebOrigin> site = ParseWebOrigin(origin);
+    ServiceStatus status;
+    status.origin = site ? OriginText(*site) : origin;
+    switch (sites_.StandingOf(origin, port_)) {
+      case SiteStanding::kAllowed: status.access = "allowed"; break;
+      case SiteStanding::kRefused: status.access = "refused"; break;
+      case SiteStanding::kNotAllowed: status.access = "not allowed"; break;
+      case SiteStanding::kUndecided:
+        status.access = !hooks_.askOperator ? "not allowed" : questions_.count(status.origin) ? "asking" : "ask";
+        break;
+    }
+    status.model = CurrentDeviceModel();
+    status.sdkLoaded[0] = drivers_.Reader5A.IsBound();
+    status.sdkLoaded[1] = drivers_.Reader5U.IsBound();
+    status.sdkLoaded[2] = drivers_.Reader5ULN.IsBound();
+    const ReaderThread::Load load = reader_.CurrentLoad();
+    status.commandRunning = load.running;
+    status.commandsWaiting = load.waiting;
+    con->append_header("Content-Type", "application/json; charset=utf-8");
+    con->set_body(StatusJson(status, ProductVersion()));
+    con->set_status(websocketpp::http::status_code::ok);
   }
 
   void OnFail(ServiceEndpoint* endpoint, connection_hdl hdl) {
@@ -670,6 +707,7 @@ class CWebSocketServer::Session {
     }
   }
 
+  const ReaderDrivers& drivers_;  // only whether each library is loaded, fixed at start
   ReaderThread& reader_;
   const std::u16string& pageDir_;
   SiteDecisions& sites_;
@@ -716,7 +754,7 @@ int CWebSocketServer::Run() {
   const uint16_t port = static_cast<uint16_t>(static_cast<uint32_t>(configuredPort) & 0xFFFFu);
 
   try {
-    Session session(reader_, pageDir_, rules.bind, sites_, hooks_, operatorAnswerMs_, port, verboseLog_);
+    Session session(drivers_, reader_, pageDir_, rules.bind, sites_, hooks_, operatorAnswerMs_, port, verboseLog_);
     {
       std::lock_guard<std::mutex> lock(sessionMutex_);
       session_ = &session;

@@ -16,6 +16,7 @@
 #include "common/settings.h"
 #include "common/text.h"
 #include "reader/reader_test_support.h"
+#include "service/status_report.h"
 #include "service/web_socket_test_client.h"
 
 namespace kavenor {
@@ -166,6 +167,22 @@ TEST_F(WebSocketServerTest, ServesPagesAndCommandsUntilDrained) {
   EXPECT_TRUE(ended);
 }
 
+// One HTTP request on a fresh connection: the response head and body (read up to the connection's end).
+std::pair<std::string, std::string> HttpExchange(uint16_t port, const std::string& request) {
+  Client http;
+  if (!http.Connect(kLoopback, port)) return {"<no connection>", ""};
+  asio::write(http.socket, asio::buffer(request));
+  const std::string head = http.ReadUntil("\r\n\r\n");
+  boost::system::error_code eof;
+  asio::read(http.socket, asio::dynamic_buffer(http.in), eof);
+  return {head, http.in};
+}
+
+std::string StatusFor(uint16_t port, const std::string& origin) {
+  const std::string header = origin.empty() ? "" : "Origin: " + origin + "\r\n";
+  return HttpExchange(port, "GET /status HTTP/1.1\r\nHost: 127.0.0.1\r\n" + header + "\r\n").second;
+}
+
 // Commands and closes as a page sees them: a frame's "<opcode>:<payload>", a close as its status code
 // and reason.
 std::string CloseOf(const std::string& frame) {
@@ -213,10 +230,12 @@ TEST_F(WebSocketServerTest, APageOfANewSiteWaitsForTheOperator) {
     return n;
   };
 
-  // A new site: its page is in, its commands wait for the answer.
+  // A new site: its page is in, its commands wait for the answer; the status says so.
   Client page;
   EXPECT_EQ(connect(page, "https://Counter.example.cn"), "HTTP/1.1 101");
   WaitFor([&] { return op.WasAsked("https://counter.example.cn"); });
+  EXPECT_NE(StatusFor(port_, "https://counter.example.cn").find("\"access\":\"asking\"}"), std::string::npos);
+  EXPECT_NE(StatusFor(port_, "https://next.example.cn").find("\"access\":\"ask\"}"), std::string::npos);
   page.Send("5");
   Client local;  // a program on this computer, no Origin: served meanwhile, after the page's command
   ASSERT_TRUE(local.Connect(kLoopback, port_));
@@ -272,6 +291,44 @@ TEST_F(WebSocketServerTest, WithoutAWindowANewSiteIsRefusedAtTheHandshake) {
                      "AllowedOrigins, and there is no window to ask the operator"),
             std::string::npos)
       << out;
+}
+
+TEST_F(WebSocketServerTest, StatusTellsEachPageWhereItsSiteStandsAndAnswersDuringAWait) {
+  WriteConfig(port_, 0);
+  WriteSetting(kAllowedOriginsSetting, u"https://a.cn", app_.configPath());
+  WriteSetting(kDeniedOriginsSetting, u"https://evil.cn", app_.configPath());
+  app_.SetScenario(DriverKind::k5U, {{"ports", "1"}, {"card", "0"}});
+  server_->Start();
+  for (int i = 0; i < 500 && HttpExchange(port_, "GET / HTTP/1.1\r\nHost: h\r\n\r\n").first[0] == '<'; ++i)
+    SleepMs(10);
+  const std::string version = ProductVersion();
+  const std::string full = "\"model\":0,\"modelName\":\"ORV5U\",\"sdk\":{\"ORV5A\":true,\"ORV5U\":true,\"ORV5ULN\":true}";
+  EXPECT_EQ(StatusFor(port_, ""), "{\"product\":\"Kavenor\",\"version\":\"" + version +
+                                      "\",\"origin\":null,\"access\":\"allowed\"," + full +
+                                      ",\"reader\":{\"running\":false,\"waiting\":0}}");
+  EXPECT_NE(StatusFor(port_, "HTTPS://A.cn").find("\"origin\":\"https://a.cn\",\"access\":\"allowed\"," + full),
+            std::string::npos);
+  // A site that may not use the reader learns no more than that.
+  EXPECT_EQ(StatusFor(port_, "https://evil.cn"), "{\"product\":\"Kavenor\",\"version\":\"" + version +
+                                                     "\",\"origin\":\"https://evil.cn\",\"access\":\"refused\"}");
+  EXPECT_EQ(StatusFor(port_, "https://b.cn"), "{\"product\":\"Kavenor\",\"version\":\"" + version +
+                                                  "\",\"origin\":\"https://b.cn\",\"access\":\"not allowed\"}");
+  const auto [head, body] = HttpExchange(port_, "GET /status?x=1 HTTP/1.1\r\nHost: h\r\n\r\n");
+  EXPECT_NE(head.find("Access-Control-Allow-Origin: *\r\n"), std::string::npos) << head;
+  EXPECT_NE(head.find("Content-Type: application/json; charset=utf-8\r\n"), std::string::npos) << head;
+  const auto preflight = HttpExchange(port_, "OPTIONS /status HTTP/1.1\r\nHost: h\r\nOrigin: https://a.cn\r\n\r\n");
+  EXPECT_EQ(preflight.first.rfind("HTTP/1.1 204", 0), 0u) << preflight.first;
+  EXPECT_NE(preflight.first.find("Access-Control-Allow-Private-Network: true\r\n"), std::string::npos);
+
+  // A waiting read holds the reader, not the status, which tells of it.
+  Client waiting;
+  ASSERT_TRUE(waiting.Connect(kLoopback, port_));
+  waiting.Handshake();
+  waiting.Send("2?timeout=600000");
+  // Either its attempt runs or it waits for the next one: the status is never idle meanwhile.
+  WaitFor([&] { return StatusFor(port_, "").find("\"reader\":{\"running\":false,\"waiting\":0}") == std::string::npos; });
+  waiting.socket.close();
+  server_->Stop();
 }
 
 TEST_F(WebSocketServerTest, APortThatCannotBeBoundEndsTheService) {
