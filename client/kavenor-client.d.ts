@@ -10,8 +10,8 @@ declare namespace Kavenor {
 
   /** Why a connection failed, as far as the browser lets the client tell. */
   type ConnectionFailureReason =
-    | 'SERVICE_UNREACHABLE' | 'INSECURE_PAGE' | 'LOCAL_NETWORK_DENIED' | 'LOCAL_NETWORK_NOT_ALLOWED'
-    | 'MIXED_CONTENT' | 'INVALID_URL' | 'NO_WEBSOCKET';
+    | 'ORIGIN_NOT_ALLOWED' | 'SERVICE_UNREACHABLE' | 'INSECURE_PAGE' | 'LOCAL_NETWORK_DENIED'
+    | 'LOCAL_NETWORK_NOT_ALLOWED' | 'MIXED_CONTENT' | 'INVALID_URL' | 'NO_WEBSOCKET';
 
   type ConnectionState = 'closed' | 'connecting' | 'open';
 

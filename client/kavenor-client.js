@@ -583,6 +583,9 @@
   }
 
   var REASONS = {
+    ORIGIN_NOT_ALLOWED: [
+      '读卡服务不允许本网站（{origin}）使用读卡器：请在读卡服务的 Config.ini 的 [Security] AllowedOrigins 中加入 {origin}，然后重新启动读卡服务。',
+      'The card-reader service does not let this site ({origin}) use the reader: add {origin} to [Security] AllowedOrigins in the service\'s Config.ini and restart the service.'],
     SERVICE_UNREACHABLE: [
       '读卡服务没有运行，或在 {url} 无法访问：请确认 Kavenor 正在运行（通知区域有它的图标），并且端口号正确。',
       'The Kavenor service is not running or not reachable at {url}: check that it runs (its icon is in the notification area) and that the port is right.'],
@@ -652,9 +655,9 @@
     return Promise.race([ask(0).catch(function () { return null; }), giveUp]);
   }
 
-  function connectionError(reason, url, cause) {
+  function connectionError(reason, url, cause, origin) {
     var r = REASONS[reason];
-    var fill = function (s) { return s.split('{url}').join(url); };
+    var fill = function (s) { return s.split('{url}').join(url).split('{origin}').join(origin || ''); };
     return new KavenorError('CONNECTION_FAILED', {
       reason: reason,
       meaning: { zh: '无法连接读卡服务（' + url + '）：' + fill(r[0]),
@@ -663,7 +666,38 @@
     });
   }
 
+  // What the service says of this page's site and of its reader (GET /status), or null when it cannot
+  // be read (no fetch here, no such service, or no answer within a second); never rejects.
+  function serviceStatus(url) {
+    var parts = urlParts(url);
+    if (typeof root.fetch !== 'function' || !parts) return Promise.resolve(null);
+    var address = (parts.protocol === 'wss:' ? 'https://' : 'http://') + parts.host + '/status';
+    var asked;
+    try {
+      asked = Promise.resolve(root.fetch(address, { cache: 'no-store' })).then(function (response) {
+        return response.ok ? response.json() : null;
+      }).then(function (status) {
+        return status && status.product === 'Kavenor' ? status : null;
+      }, function () { return null; });
+    } catch (e) {
+      return Promise.resolve(null);
+    }
+    var giveUp = new Promise(function (done) { setTimeout(function () { done(null); }, 1000); });
+    return Promise.race([asked, giveUp]);
+  }
+
+  // A connection that failed: the service's own word on this page's site first, else the browser's.
   function diagnose(url, cause) {
+    return serviceStatus(url).then(function (status) {
+      if (status && (status.access === 'not allowed' || status.access === 'ask')) {
+        return connectionError('ORIGIN_NOT_ALLOWED', url, cause, status.origin);
+      }
+      if (status && status.access === 'refused') return new KavenorError('OPERATOR_REFUSED', { cause: cause });
+      return diagnoseByBrowser(url, cause);
+    });
+  }
+
+  function diagnoseByBrowser(url, cause) {
     var loc = root.location;
     var pageUrl = loc && typeof loc.href === 'string' ? loc.href : null;
     var guess = diagnoseConnectionFailure({ pageUrl: pageUrl, serviceUrl: url, permission: null });
@@ -827,12 +861,14 @@
         return new Promise(function (resolve, reject) {
           var timer = setTimeout(function () {
             var error = withCommand(new KavenorError('TIMEOUT'), command);
-            if (self._waiter === waiter) {
-              self._waiter = null;
-              // A late reply would be taken for the next command's: start afresh.
-              self._drop(socket, error);
-            }
-            reject(error);
+            if (self._waiter !== waiter) return reject(error);
+            self._waiter = null;
+            // A late reply would be taken for the next command's: start afresh.
+            self._drop(socket, error);
+            // The operator may still be deciding whether this site may use the reader.
+            serviceStatus(self.url).then(function (status) {
+              reject(status && status.access === 'asking' ? withCommand(new KavenorError('OPERATOR_WAITING'), command) : error);
+            });
           }, timeoutMs);
           var waiter = {
             command: command,

@@ -18,7 +18,7 @@ function readThroughPage(page, url) {
       const sam = await client.readSecurityModuleNumber();
       return { url: client.url, name: card.name, photo: await size(card.photo), back: await size(card.cardBack), sam: sam.number };
     } catch (e) {
-      return { code: e.code, reason: e.reason, isKavenorError: e instanceof Kavenor.KavenorError };
+      return { code: e.code, reason: e.reason, en: e.meaning?.en, isKavenorError: e instanceof Kavenor.KavenorError };
     } finally {
       client.close();
     }
@@ -58,6 +58,8 @@ describe('the client in Chromium', () => {
     // Headless Chromium answers the prompt itself.
     ['https://counter.example.com', false, ['LOCAL_NETWORK_DENIED', 'LOCAL_NETWORK_NOT_ALLOWED']],
     ['https://allowed.example.com', true, null],
+    // The browser lets it through; the service does not: its /status says so, with the origin to add.
+    ['https://other.example.com', true, ['ORIGIN_NOT_ALLOWED']],
   ];
   for (const [origin, granted, reasons] of ORIGINS) {
     it(`a page of ${origin}, local network access ${granted ? '' : 'not '}granted: ${reasons ?? 'the card is read'}`, async () => {
@@ -70,6 +72,7 @@ describe('the client in Chromium', () => {
       const shown = await readThroughPage(page, program.wsUrl);
       if (reasons) assert.ok(shown.code === 'CONNECTION_FAILED' && shown.isKavenorError && reasons.includes(shown.reason), JSON.stringify(shown));
       else assert.equal(shown.name, '张三丰', JSON.stringify(shown));
+      if (shown.reason === 'ORIGIN_NOT_ALLOWED') assert.ok(shown.en.includes(`add ${origin} to [Security] AllowedOrigins`), shown.en);
       assert.deepEqual(page.errors, []);
       await page.close();
       await browser.context.clearPermissions();

@@ -5,7 +5,7 @@ import assert from 'node:assert/strict';
 import { createHash } from 'node:crypto';
 import { existsSync } from 'node:fs';
 import { createRequire } from 'node:module';
-import { createServer } from 'node:net';
+import { createServer as createHttpServer } from 'node:http';
 import { join } from 'node:path';
 import { after, before, describe, it } from 'node:test';
 import vm from 'node:vm';
@@ -109,25 +109,44 @@ describe('the command queue, time-outs and the connection', () => {
     }
   });
 
-  it('no answer from the operator in time: OPERATOR_WAITING', async () => {
-    // A stand-in for a service whose operator does not answer: it accepts, then closes as Kavenor does.
-    const server = createServer((socket) => {
-      socket.once('data', (request) => {
-        const key = /Sec-WebSocket-Key: (\S+)/i.exec(request.toString())[1];
-        const accept = createHash('sha1').update(key + '258EAFA5-E914-47DA-95CA-C5AB0DC85B11').digest('base64');
-        socket.write(`HTTP/1.1 101 Switching Protocols\r\nUpgrade: websocket\r\nConnection: Upgrade\r\nSec-WebSocket-Accept: ${accept}\r\n\r\n`);
-        socket.once('data', () => {
-          const reason = Buffer.from('no answer from the operator');
-          socket.end(Buffer.concat([Buffer.from([0x88, reason.length + 2, 0x03, 0xf0]), reason]));
-        });
+  // A stand-in for a service whose operator is being asked: GET /status says so, commands get no
+  // reply, and `closeWith` (if given) closes the connection as Kavenor does when no answer comes.
+  async function asking({ access = 'asking', closeWith } = {}) {
+    const server = createHttpServer((request, response) => {
+      response.writeHead(200, { 'Content-Type': 'application/json', 'Access-Control-Allow-Origin': '*' });
+      response.end(JSON.stringify({ product: 'Kavenor', version: '1.0.0', origin: 'https://a.cn', access }));
+    });
+    server.on('upgrade', (request, socket) => {
+      const accept = createHash('sha1').update(request.headers['sec-websocket-key'] + '258EAFA5-E914-47DA-95CA-C5AB0DC85B11').digest('base64');
+      socket.write(`HTTP/1.1 101 Switching Protocols\r\nUpgrade: websocket\r\nConnection: Upgrade\r\nSec-WebSocket-Accept: ${accept}\r\n\r\n`);
+      socket.on('error', () => {});
+      if (!closeWith) return;
+      socket.once('data', () => {
+        const reason = Buffer.from(closeWith);
+        socket.end(Buffer.concat([Buffer.from([0x88, reason.length + 2, 0x03, 0xf0]), reason]));
       });
     });
     await new Promise((done) => server.listen(0, '127.0.0.1', done));
+    return { url: `ws://127.0.0.1:${server.address().port}`, close: () => server.close() };
+  }
+
+  it('the operator is being asked: a call that times out, or a connection closed unanswered, is OPERATOR_WAITING', async () => {
+    for (const [options, closeWith] of [[{ timeoutMs: 300 }, undefined], [{}, 'no answer from the operator']]) {
+      const stub = await asking({ closeWith });
+      try {
+        const client = new Kavenor.KavenorClient({ url: stub.url, WebSocket: NodeWebSocket, ...options });
+        assert.equal((await rejectsWith(client.readCard(), 'OPERATOR_WAITING')).command, '3');
+      } finally {
+        stub.close();
+      }
+    }
+    // Only when the service says so: a slow reader stays a TIMEOUT.
+    const stub = await asking({ access: 'allowed' });
     try {
-      const client = new Kavenor.KavenorClient({ url: `ws://127.0.0.1:${server.address().port}`, WebSocket: NodeWebSocket });
-      await rejectsWith(client.readCard(), 'OPERATOR_WAITING');
+      const client = new Kavenor.KavenorClient({ url: stub.url, WebSocket: NodeWebSocket, timeoutMs: 300 });
+      await rejectsWith(client.readCard(), 'TIMEOUT');
     } finally {
-      server.close();
+      stub.close();
     }
   });
 });
