@@ -225,7 +225,7 @@ declare namespace Kavenor {
   function errorForReply(text: string, command?: string): KavenorError | null;
   /** image/bmp, image/jpeg, image/png or image/gif from the head of a Base64 picture; else null. */
   function imageMimeType(base64: string): string | null;
-  function defaultServiceUrl(pageLocation?: { protocol: string; host: string; hostname: string; port: string } | null): string;
+  function defaultServiceUrl(): string;
   /** The likely reason from the page's address, the service's and the local network access permission. */
   function diagnoseConnectionFailure(info: {
     pageUrl?: string | null; serviceUrl: string; permission?: 'granted' | 'denied' | 'prompt' | null;

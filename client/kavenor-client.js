@@ -563,13 +563,9 @@
     return h === 'localhost' || /\.localhost$/.test(h) || h === '::1' || /^127\.\d+\.\d+\.\d+$/.test(h);
   }
 
-  // ws://<host>:<port> of a page that the service itself seems to have served (plain HTTP from this
-  // computer with a port), else the usual address.
-  function defaultServiceUrl(pageLocation) {
-    var loc = pageLocation === undefined ? root.location : pageLocation;
-    if (loc && loc.protocol === 'http:' && loc.port && isLoopbackHost(loc.hostname)) {
-      return 'ws://' + loc.host;
-    }
+  // The service on this computer at its usual port, whatever the page's own address (a development
+  // server's port is no service's).
+  function defaultServiceUrl() {
     return 'ws://127.0.0.1:' + DEFAULT_PORT;
   }
 
@@ -672,18 +668,25 @@
     var parts = urlParts(url);
     if (typeof root.fetch !== 'function' || !parts) return Promise.resolve(null);
     var address = (parts.protocol === 'wss:' ? 'https://' : 'http://') + parts.host + '/status';
-    var asked;
-    try {
-      asked = Promise.resolve(root.fetch(address, { cache: 'no-store' })).then(function (response) {
-        return response.ok ? response.json() : null;
-      }).then(function (status) {
-        return status && status.product === 'Kavenor' ? status : null;
-      }, function () { return null; });
-    } catch (e) {
-      return Promise.resolve(null);
-    }
-    var giveUp = new Promise(function (done) { setTimeout(function () { done(null); }, 1000); });
-    return Promise.race([asked, giveUp]);
+    // A service that accepts and never answers must not keep the request (or a Node process) alive.
+    var abort = typeof AbortController === 'function' ? new AbortController() : null;
+    return new Promise(function (done) {
+      var timer = setTimeout(function () {
+        if (abort) abort.abort();
+        done(null);
+      }, 1000);
+      var finish = function (status) {
+        clearTimeout(timer);
+        done(status && status.product === 'Kavenor' ? status : null);
+      };
+      try {
+        Promise.resolve(root.fetch(address, { cache: 'no-store', signal: abort ? abort.signal : undefined }))
+          .then(function (response) { return response.ok ? response.json() : null; })
+          .then(finish, function () { finish(null); });
+      } catch (e) {
+        finish(null);
+      }
+    });
   }
 
   // A connection that failed: the service's own word on this page's site first, else the browser's.

@@ -53,7 +53,7 @@ class Cancelled {
 
 // Served by the service, the page talks back to the host and port it came from.
 function pageServiceUrl() {
-  return location.protocol === 'file:' ? Kavenor.defaultServiceUrl(null) : 'ws://' + location.host;
+  return location.protocol === 'file:' ? Kavenor.defaultServiceUrl() : 'ws://' + location.host;
 }
 
 function commandFor(code) {

@@ -38,14 +38,14 @@ describe('the client in Chromium', () => {
   });
 
   for (const how of ['inlined', 'imported by a module']) {
-    it(`${how} into the page the program serves, it finds the service there and reads the demo card`, async () => {
+    it(`${how} into the page the program serves, it reads the demo card from the address it is given`, async () => {
       const page = await browser.newPage();
       await page.route(program.baseUrl + 'kavenor-client.js', (route) => route.fulfill({ contentType: 'text/javascript', body: clientSource() }));
       await page.goto(program.baseUrl);
       if (how === 'inlined') await page.addScriptTag({ content: clientSource() });
       else await page.addScriptTag({ type: 'module', content: "import './kavenor-client.js'; window.imported = true;" });
       await page.waitForFunction(() => typeof globalThis.Kavenor?.KavenorClient === 'function');
-      assert.deepEqual(await readThroughPage(page), { url: program.wsUrl, name: '张三丰', photo: [102, 126], back: [428, 270],
+      assert.deepEqual(await readThroughPage(page, program.wsUrl), { url: program.wsUrl, name: '张三丰', photo: [102, 126], back: [428, 270],
         sam: '05.01-00002019-0000123456-0000000007' });
       assert.deepEqual(page.errors, []);
       await page.close();
