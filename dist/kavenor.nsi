@@ -1,12 +1,12 @@
 ; The Windows installer: per user into %LOCALAPPDATA%\Programs\Kavenor, no administrator rights (the
 ; program writes Config.ini beside itself, which a standard user cannot do under Program Files).
 ;
-; makensis -INPUTCHARSET UTF8 -DVERSION=1.0.0 -DARCH=win64|win32 -DSTAGE=<program folder>
+; makensis -INPUTCHARSET UTF8 -DVERSION=1.1.0 -DARCH=win64|win32 -DSTAGE=<program folder>
 ;          -DICON=<kavenor.ico> -DINSTALLED_FILES=<uninstall list> -DOUTFILE=<setup.exe>
 ;          [-DSIGN_CERT=<pfx> -DSIGN_PASSWORD_FILE=<file>]
 ;
 ; Silent set-up of many counters:
-;   Kavenor-1.0.0-win64-setup.exe /S /PORT=7415 /MODEL=ORV5U /DEVICENAME=大厅2 /AUTOSTART=1
+;   Kavenor-1.1.0-win64-setup.exe /S /PORT=7415 /MODEL=ORV5U /DEVICENAME=大厅2 /AUTOSTART=1
 ; PORT, MODEL (0 to 3 or the model's name) and DEVICENAME are checked and written into Config.ini as
 ; the settings window writes them; AUTOSTART=1 or 0 adds or removes the start at login; LOCALONLY=1
 ; or 0 lets only this computer connect ([IP] Bind=loopback) or any (a new installation is local

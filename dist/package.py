@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
 """Makes what an operator downloads from the built Windows app folders: per target a zip and an NSIS
-installer, then SHA256SUMS for them all. Run by scripts/dist.sh after the build.
+installer, then SHA256SUMS for them all and for the web developers' package kavenor-client-<version>.tgz
+that scripts/dist.sh packed into the same folder before. Run by scripts/dist.sh after the build.
 
-  package.py --version 1.0.0 --root <repo> --out build/dist win64 win32
+  package.py --version 1.1.0 --root <repo> --out build/dist win64 win32
              [--cert signer.pfx --password-file pass.txt]
 
 The program comes stripped of its debug information. The SDK folders hold only a note naming the file
@@ -31,6 +32,9 @@ SDK_FOLDERS = {
 }
 SDK_NOTE = "放入kadrel.dll.txt"
 GUIDE = "说明.txt"
+# The client library for web pages, as in the npm package, with the developers' guide.
+WEB = "web"
+WEB_GUIDE = Path("docs") / "web-developers.md"
 TARGETS = {
     "win64": {"bits": "64", "tools": "x86_64-w64-mingw32"},
     "win32": {"bits": "32", "tools": "i686-w64-mingw32"},
@@ -85,6 +89,10 @@ def stage(target, build, version, signer, dest):
     text_file(dest / "demo" / GUIDE, (HERE / "demo_guide.txt").read_text(encoding="utf-8"))
     subprocess.run([strip, "-o", str(dest / "demo" / "kadrel.dll"), str(build / "bin/sim/full/kadrel.dll")],
                    check=True)
+    (dest / WEB).mkdir()
+    for library in sorted((build / "kavenor-client" / "dist").iterdir()):
+        shutil.copy2(library, dest / WEB / library.name)
+    shutil.copy2(build.parent.parent / WEB_GUIDE, dest / WEB / WEB_GUIDE.name)
 
 
 def shipped_files(folder):
@@ -165,7 +173,10 @@ def main():
     signer = Signer(args.cert, args.password_file)
 
     args.out.mkdir(parents=True, exist_ok=True)
-    made = []
+    client = f"kavenor-client-{args.version}.tgz"
+    if not (args.out / client).is_file():
+        parser.error(f"{args.out / client} is missing (npm pack of build/<target>/kavenor-client)")
+    made = [client]
     with tempfile.TemporaryDirectory(prefix="kavenor-dist-") as scratch:
         for target in args.targets:
             build = args.root / "build" / target

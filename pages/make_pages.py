@@ -8,7 +8,8 @@
   <name>.page      what is the page's own, as "@@ <section>" blocks: title, models, panels (its command
                    panels after the identity-card ones), reference (its rows of the command table) and
                    script (its PAGE_COMMANDS); gives <name>.html
-  client/kavenor-client.js, inlined as it is, so that the pages and the library cannot drift apart
+  the client library's UMD file (client/make_package.py), inlined, so that the pages and the library
+                   cannot drift apart
 
   make_pages.py <output folder>
 
@@ -23,7 +24,8 @@ from pathlib import Path
 
 HERE = Path(__file__).resolve().parent
 SOURCES = HERE / "src"
-CLIENT = HERE.parent / "client" / "kavenor-client.js"
+sys.path.insert(0, str(HERE.parent / "client"))
+import make_package  # noqa: E402  (the client's own folder)
 SECTIONS = ("title", "models", "panels", "reference", "script")
 PLACEHOLDER = re.compile(r"\{\{([a-z]+)\}\}")
 
@@ -88,7 +90,7 @@ def build_pages():
     template = read(SOURCES / "page.html")
     style = inline_style(read(SOURCES / "style.css"), "style.css")
     shared = read(SOURCES / "page.js")
-    client = inline_script(read(CLIENT))
+    client = inline_script(make_package.umd_text())
     pages = {}
     for path in sorted(SOURCES.glob("*.page")):
         own = parse_page(path)

@@ -25,7 +25,8 @@ for p in "${wanted[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'ok installed' || missing+=("$p")
 done
 # Node.js may come from elsewhere than Debian's packages; only a missing command is installed.
-if [ "$profile" = test ]; then
+# npm packs the web developers' package (dist) and installs the browser-test tools (test).
+if [ "$profile" != run ]; then
   command -v node >/dev/null || missing+=(nodejs)
   command -v npm >/dev/null || missing+=(npm)
 fi
@@ -46,12 +47,13 @@ if [ "$profile" = test ]; then
     grep -q '^zh_CN.UTF-8 UTF-8' /etc/locale.gen || echo 'zh_CN.UTF-8 UTF-8' | "${sudo_cmd[@]}" tee -a /etc/locale.gen >/dev/null
     "${sudo_cmd[@]}" locale-gen >/dev/null
   fi
-  # playwright-core drives Debian's Chromium; it never downloads a browser of its own.
-  if [ -f "$root/tests/pages/package-lock.json" ]; then
-    stamp="$root/tests/pages/node_modules/.package-lock.json"
-    if [ ! -f "$stamp" ] || [ "$root/tests/pages/package-lock.json" -nt "$stamp" ]; then
-      echo "setup: installing the browser-test packages (npm ci)"
-      (cd "$root/tests/pages" && PLAYWRIGHT_SKIP_BROWSER_DOWNLOAD=1 npm ci --no-audit --no-fund --loglevel=error >/dev/null)
+  # The browser and package tests' tools from npm, each folder pinned by its lock; playwright-core
+  # drives Debian's Chromium and never downloads a browser of its own.
+  for folder in tests/pages tests/package; do
+    lock="$root/$folder/package-lock.json" stamp="$root/$folder/node_modules/.package-lock.json"
+    if [ ! -f "$stamp" ] || [ "$lock" -nt "$stamp" ]; then
+      echo "setup: installing the test packages of $folder (npm ci)"
+      (cd "$root/$folder" && PLAYWRIGHT_SKIP_BROWSER_DOWNLOAD=1 npm ci --no-audit --no-fund --loglevel=error >/dev/null)
     fi
-  fi
+  done
 fi

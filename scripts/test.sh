@@ -114,13 +114,15 @@ rm -rf "$reports"; mkdir -p "$reports"
   --test-reporter=junit --test-reporter-destination="$reports/pages.xml") || status=1
 summary+=("$($py scripts/count_results.py pages "$reports")")
 
-# The client library for pages: in Node and in Chromium, against the Linux program.
+# The client library for pages: in Node and in Chromium, against the Linux program; its package as
+# npm, TypeScript and Vite take it; then its size as a page ships it.
 note "client library"
 reports="$root/build/linux/client-reports"
 rm -rf "$reports"; mkdir -p "$reports"
 node --test --test-reporter=dot --test-reporter-destination=stdout \
-  --test-reporter=junit --test-reporter-destination="$reports/client.xml" tests/client || status=1
+  --test-reporter=junit --test-reporter-destination="$reports/client.xml" tests/client tests/package || status=1
 summary+=("$($py scripts/count_results.py client "$reports")")
+node tests/package/size.mjs || status=1
 
 # The command parser under libFuzzer for a bounded time; any finding fails the run.
 note "fuzzing the command parser"

@@ -25,7 +25,7 @@ struct ServiceStatus {
 // {"running":…,"waiting":…}.
 std::string StatusJson(const ServiceStatus& status, const std::string& version);
 
-// The product's version ("1.0.0"), from the build.
+// The product's version ("1.1.0"), from the build.
 const char* ProductVersion();
 
 // A JSON string literal of UTF-8 text: quotes, backslashes and control characters escaped.

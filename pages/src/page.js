@@ -10,7 +10,7 @@ const LONG_BASE64 = /[A-Za-z0-9+/]{200,}={0,2}/g;
 const REPLY_TIMEOUT_MS = 60000;
 const MAX_TIMEOUT_MS = 2147483647;
 
-// The card record's fields in reply order: the client's name, the key of its row on the page, its title.
+// The card's fields in the order shown: the client's name, the key of its row on the page, its title.
 const CARD_FIELDS = [
   ['kindLabel', 'label', '证件类型'], ['name', 'name', '姓名'], ['sex', 'sex', '性别'],
   ['nation', 'nation', '民族／国籍'], ['birthDate', 'birth', '出生日期'], ['address', 'address', '住址'],
@@ -25,9 +25,6 @@ const CARD_FIELDS = [
 const ROW_KEY = Object.fromEntries(CARD_FIELDS.map(([field, key]) => [field, key]));
 const FIELD_TITLE = Object.fromEntries(CARD_FIELDS.map(([field, , title]) => [field, title]));
 const IMAGE_FIELDS = ['photo', 'cardFront', 'cardBack'];
-// Only the ORV5U reader sends the two card images after the photo.
-const RECORD_WITH_IMAGES = CARD_FIELDS.map(([field]) => field);
-const RECORD_BASE = RECORD_WITH_IMAGES.filter((field) => field !== 'cardFront' && field !== 'cardBack');
 
 const ID_COMMANDS = {
   '2': { name: '等待读卡', build: () => Kavenor.commands.waitForCard(waitInput()), show: showCard },
@@ -227,7 +224,7 @@ function showFailure(command, error, ms) {
   const reply = error.reply;
   if (error.code === 'CERT_TYPE_UNAVAILABLE') {
     showNotice('warn', command.name + '：读卡器 SDK 缺少 GetCertTypeU 函数', error.meaning.zh);
-    $('result').replaceChildren(recordTable([], cardPrefix(error.card).concat([['证件记录', error.card.fields[0]]])));
+    $('result').replaceChildren(recordTable([], cardPrefix(error.card).concat([['证件记录', reply.slice(reply.lastIndexOf('|') + 1)]])));
   } else if (error.code === 'UNEXPECTED_REPLY') {
     showNotice('warn', command.name + '：回复无法识别（' + ms + ' 毫秒）', error.meaning.zh + '内容见下面和原始回复。');
     $('result').replaceChildren(recordTable([['回复', shorten(reply)]]));
@@ -301,44 +298,26 @@ function cardPrefix(card) {
 }
 
 function showCard(card, command, ms) {
-  const rows = card.layoutRecognized ? namedRows(card) : numberedRows(card);
   // The ORV-5A reader never delivers the issue count of some kinds: not worth a note.
   const missing = card.missingFields.filter((field) => field !== 'issueCount').map((field) => FIELD_TITLE[field]);
-  let explain = '';
-  if (!card.layoutRecognized) explain = '回复的字段排列与已知格式不同，下面按顺序列出全部字段，能认出的图片已显示。';
-  else if (missing.length) explain = '读卡器的 SDK 没有提供这些字段：' + missing.join('、') + '。';
-  showNotice(card.layoutRecognized ? 'ok' : 'warn',
-    '读卡成功' + (card.layoutRecognized && card.name ? '：' + card.name : '') + '（' + ms + ' 毫秒）', explain);
-  $('result').replaceChildren(recordTable(rows, cardPrefix(card)));
+  const explain = missing.length ? '读卡器的 SDK 没有提供这些字段：' + missing.join('、') + '。' : '';
+  showNotice('ok', '读卡成功' + (card.name ? '：' + card.name : '') + '（' + ms + ' 毫秒）', explain);
+  $('result').replaceChildren(recordTable(namedRows(card), cardPrefix(card)));
 }
 
-// The record's fields under their names: those of the full record less the ones the client found missing.
+// The fields the card's kind carries, under their names: those the record holds, even empty, and
+// those the reader's SDK could not deliver.
 function namedRows(card) {
-  const keys = [RECORD_WITH_IMAGES, RECORD_BASE]
-    .map((full) => full.filter((field) => !card.missingFields.includes(field)))
-    .find((list) => list.length === card.fields.length) || RECORD_BASE;
-  return keys.map((field) => {
-    if (field === 'passNumber' && card.oldCardNumber !== null) {
-      return ['原证件号码', card.oldCardNumber, 'oldCardNumber'];
-    }
-    if (field === 'kindLabel') return [FIELD_TITLE.kindLabel, card.kindLabel, ROW_KEY.kindLabel];
-    return [FIELD_TITLE[field], fieldValue(field, card[field]), ROW_KEY[field]];
-  });
-}
-
-// An arrangement the client does not know: every field by its number, the pictures it found shown.
-function numberedRows(card) {
-  const left = IMAGE_FIELDS.filter((field) => card[field]);
-  return card.fields.map((value, i) => {
-    let field = i === 0 ? 'kindLabel' : null;
-    const image = left.find((key) => base64Of(card[key]) === value);
-    if (i > 0 && image) {
-      field = image;
-      left.splice(left.indexOf(image), 1);
-    }
-    const title = '字段 ' + (i + 1) + (field ? '（' + FIELD_TITLE[field] + '）' : '');
-    return [title, image ? fieldValue(field, card[field]) : shorten(value), field && ROW_KEY[field]];
-  });
+  return CARD_FIELDS.map(([field]) => field)
+    .filter((field) => field === 'kindLabel' || card[field] !== null || card.missingFields.includes(field)
+      || (field === 'passNumber' && card.oldCardNumber !== null))
+    .map((field) => {
+      if (field === 'passNumber' && card.oldCardNumber !== null) {
+        return ['原证件号码', card.oldCardNumber, 'oldCardNumber'];
+      }
+      if (field === 'kindLabel') return [FIELD_TITLE.kindLabel, card.kindLabel, ROW_KEY.kindLabel];
+      return [FIELD_TITLE[field], fieldValue(field, card[field]), ROW_KEY[field]];
+    });
 }
 
 function base64Of(dataUrl) {

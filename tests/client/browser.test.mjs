@@ -3,7 +3,8 @@
 import assert from 'node:assert/strict';
 import { after, before, describe, it } from 'node:test';
 import { launchBrowser } from '../pages/browser.mjs';
-import { clientSource, ON_PORT_1, startProgram } from './support.mjs';
+import { readFileSync } from 'node:fs';
+import { clientSource, ON_PORT_1, packageDir, startProgram } from './support.mjs';
 
 // Reads the card through the global Kavenor; the picture sizes as the browser decodes them.
 function readThroughPage(page, url) {
@@ -37,13 +38,14 @@ describe('the client in Chromium', () => {
     await program?.stop();
   });
 
-  for (const how of ['inlined', 'imported by a module']) {
+  for (const how of ['inlined', 'imported as an ES module']) {
     it(`${how} into the page the program serves, it reads the demo card from the address it is given`, async () => {
       const page = await browser.newPage();
-      await page.route(program.baseUrl + 'kavenor-client.js', (route) => route.fulfill({ contentType: 'text/javascript', body: clientSource() }));
+      await page.route(program.baseUrl + 'kavenor-client.mjs', (route) => route.fulfill({ contentType: 'text/javascript',
+        body: readFileSync(packageDir + 'dist/kavenor-client.mjs', 'utf8') }));
       await page.goto(program.baseUrl);
       if (how === 'inlined') await page.addScriptTag({ content: clientSource() });
-      else await page.addScriptTag({ type: 'module', content: "import './kavenor-client.js'; window.imported = true;" });
+      else await page.addScriptTag({ type: 'module', content: "import * as Kavenor from './kavenor-client.mjs'; window.Kavenor = Kavenor;" });
       await page.waitForFunction(() => typeof globalThis.Kavenor?.KavenorClient === 'function');
       assert.deepEqual(await readThroughPage(page, program.wsUrl), { url: program.wsUrl, name: '张三丰', photo: [102, 126], back: [428, 270],
         sam: '05.01-00002019-0000123456-0000000007' });

@@ -1,13 +1,20 @@
 """What the downloads hold, read from the files themselves: names, sums, bitness, the notes."""
 
 import hashlib
+import io
+import json
+import re
 import struct
+import tarfile
 import zipfile
 
 import pytest
 
 PROGRAM_FILES = {"Kavenor.exe", "03_idcard.html", "NFC_idcard.html", "idcardM1.html", "说明.txt",
                  "demo/kadrel.dll", "demo/说明.txt"}
+# The client library for web pages, as in the npm package, with the guide.
+WEB_FILES = {f"web/{name}" for name in ("kavenor-client.mjs", "kavenor-client.js", "kavenor-client.d.mts",
+                                        "kavenor-client.d.ts", "web-developers.md")}
 SDK_FOLDERS = ("ORV5A", "ORV5U", "ORV5ULN")
 NOTE = "放入kadrel.dll.txt"
 # IMAGE_FILE_MACHINE_* of each target's programs.
@@ -34,9 +41,18 @@ def pe_machine_and_sections(data):
     return machine, names
 
 
-def test_sums_cover_the_four_downloads(dist):
+def product_version_resource(program):
+    """The ProductVersion text of a program's version resource (UTF-16 in its StringFileInfo)."""
+    text = program.decode("utf-16-le", errors="replace") + program[1:].decode("utf-16-le", errors="replace")
+    match = re.search("ProductVersion\0+([^\0]+)\0", text)
+    assert match, "no ProductVersion in the version resource"
+    return match.group(1)
+
+
+def test_sums_cover_the_four_downloads_and_the_web_package(dist):
     folder, version = dist
     expected = {f"Kavenor-{version}-{t}{kind}" for t in ("win64", "win32") for kind in (".zip", "-setup.exe")}
+    expected.add(f"kavenor-client-{version}.tgz")
     sums = {}
     for line in (folder / "SHA256SUMS").read_text(encoding="ascii").splitlines():
         digest, name = line.split("  ", 1)
@@ -54,7 +70,7 @@ def test_zip_holds_the_program_and_notes_and_no_simulated_reader_where_a_reader_
         entries = archive.infolist()
         names = {e.filename[len(top):] for e in entries if e.filename.startswith(top) and not e.is_dir()}
         assert all(e.filename.startswith(top) for e in entries), "everything unpacks into one folder"
-        assert names == PROGRAM_FILES | {f"{sdk}/{NOTE}" for sdk in SDK_FOLDERS}
+        assert names == PROGRAM_FILES | WEB_FILES | {f"{sdk}/{NOTE}" for sdk in SDK_FOLDERS}
 
         # An unzip on a Chinese Windows reads a name without the UTF-8 flag as GBK.
         for entry in entries:
@@ -83,3 +99,19 @@ def test_installer_is_a_program_of_its_target(dist, target):
     folder, version = dist
     machine, _ = pe_machine_and_sections((folder / f"Kavenor-{version}-{target}-setup.exe").read_bytes())
     assert machine == MACHINE[target]
+
+
+def test_one_version_in_the_program_the_package_and_the_library(dist):
+    folder, version = dist
+    with tarfile.open(folder / f"kavenor-client-{version}.tgz") as tgz:
+        package = {m.name: tgz.extractfile(m).read() for m in tgz.getmembers() if m.isfile()}
+    assert json.loads(package["package/package.json"])["version"] == version
+    for target in ("win64", "win32"):
+        top = f"Kavenor-{version}-{target}/"
+        with zipfile.ZipFile(folder / f"Kavenor-{version}-{target}.zip") as archive:
+            assert product_version_resource(archive.read(top + "Kavenor.exe")) == version
+            # The zip's web/ folder holds the package's own files.
+            for name in ("kavenor-client.mjs", "kavenor-client.js", "kavenor-client.d.ts"):
+                shipped = archive.read(f"{top}web/{name}")
+                assert shipped == package[f"package/dist/{name}"], name
+                assert f"VERSION = '{version}'".encode() in shipped or name.endswith(".d.ts")

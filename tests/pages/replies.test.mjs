@@ -3,7 +3,7 @@ import { after, before, describe, it } from 'node:test';
 import { imageWidths, launchBrowser, notice, openConnected, run, withService } from './browser.mjs';
 import { FINGERPRINT, PHOTO, record } from './fixtures.mjs';
 import { startService } from './service.mjs';
-import { errorForReply, parseCardReply } from '../../client/kavenor-client.js';
+import { errorForReply, parseCardReply } from '../../build/linux/kavenor-client/dist/kavenor-client.mjs';
 
 // [page, code, reply, notice kind, words the explanation must hold]
 const FAILURES = [

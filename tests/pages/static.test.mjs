@@ -1,5 +1,5 @@
 // The page files as the generator writes them: the same bytes every time, one file each with nothing
-// loaded from elsewhere, and the shared sources and the client library inlined as they are.
+// loaded from elsewhere, and the shared sources and the client library's UMD file inlined as they are.
 import assert from 'node:assert/strict';
 import { execFileSync, spawnSync } from 'node:child_process';
 import { cpSync, existsSync, mkdtempSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
@@ -84,7 +84,7 @@ describe('generated page files', () => {
 
     it(`${file} inlines the client library, the shared script and the style sheet as they are`, () => {
       const { scripts, styles } = split(read(file).toString('utf8'));
-      const client = inlined(source('client/kavenor-client.js'));
+      const client = inlined(source('build/linux/kavenor-client/dist/kavenor-client.js'));
       const ended = (js) => (js.endsWith('\n') ? js : js + '\n');
       assert.ok(scripts[0] === '\n' + ended(client), 'the first script is the client library, unchanged');
       assert.ok(scripts[1].startsWith('\n' + inlined(source('pages/src/page.js'))), 'the page script opens with page.js');
@@ -108,6 +108,7 @@ describe('generated page files', () => {
         const tree = tempDir('kavenor-pages-src-');
         cpSync(join(root, 'pages'), join(tree, 'pages'), { recursive: true, filter: (p) => !p.endsWith('.html') || p.includes('/src/') });
         cpSync(join(root, 'client'), join(tree, 'client'), { recursive: true });
+        cpSync(join(root, 'CMakeLists.txt'), join(tree, 'CMakeLists.txt'));
         writeFileSync(join(tree, path), change(readFileSync(join(tree, path), 'utf8')));
         const out = join(tree, 'out');
         const result = spawnSync('/usr/bin/python3', [join(tree, 'pages/make_pages.py'), out], { encoding: 'utf8' });

@@ -1,4 +1,4 @@
 // A page that loads the library with <script src> and uses the global.
-/// <reference path="../../../client/kavenor-client.d.ts" />
+/// <reference path="../../../build/linux/kavenor-client/dist/kavenor-client.d.ts" />
 const client = new Kavenor.KavenorClient();
 client.readCard().then((card) => console.log(card.idNumber, card.validTo));

@@ -1,5 +1,5 @@
 // Mistakes the declarations must refuse.
-import { KavenorClient } from '../../../client/kavenor-client';
+import { KavenorClient } from '../../../build/linux/kavenor-client/dist/kavenor-client';
 
 const client = new KavenorClient({ timeoutMs: '10s' });
 client.readMemoryBlock('ffffffffffff');

@@ -1,5 +1,5 @@
 // A page or a bundler that imports the library: every call and result as a web developer uses them.
-import { KavenorClient, KavenorError, parseCardReply, commands, ERROR_CODES } from '../../../client/kavenor-client';
+import { KavenorClient, KavenorError, parseCardReply, commands, ERROR_CODES } from '../../../build/linux/kavenor-client/dist/kavenor-client';
 
 async function main(): Promise<void> {
   const client = new KavenorClient({ url: 'ws://127.0.0.1:7415', timeoutMs: 5000,
