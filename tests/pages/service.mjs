@@ -3,10 +3,10 @@
 
 import { execFileSync, spawn } from 'node:child_process';
 import { existsSync, mkdtempSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
-import { createServer } from 'node:net';
 import { tmpdir } from 'node:os';
 import { dirname, join, resolve } from 'node:path';
 import { fileURLToPath } from 'node:url';
+import { freePort } from './real_program.mjs';
 
 const here = dirname(fileURLToPath(import.meta.url));
 export const generator = resolve(here, '..', '..', 'pages', 'make_pages.py');
@@ -39,16 +39,6 @@ process.on('exit', () => {
   }
 });
 
-export function freePort() {
-  return new Promise((done, fail) => {
-    const server = createServer();
-    server.on('error', fail);
-    server.listen(0, '127.0.0.1', () => {
-      const { port } = server.address();
-      server.close(() => done(port));
-    });
-  });
-}
 
 /**
  * Starts a service that answers WebSocket commands as reader model `model`
