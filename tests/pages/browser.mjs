@@ -5,7 +5,7 @@ import { tmpdir } from 'node:os';
 import { join } from 'node:path';
 import { pathToFileURL } from 'node:url';
 import { chromium } from 'playwright-core';
-import { startService } from './service.mjs';
+import { startProgram } from './real_program.mjs';
 
 const ARGS = ['--no-sandbox', '--disable-gpu', '--disable-background-networking', '--disable-component-update',
   '--disable-sync', '--no-first-run'];
@@ -69,16 +69,16 @@ export async function openFromFile(browser, program, file, standIn = () => {}) {
   return page;
 }
 
-// Runs body(page, service) on a page connected to a service started with `options`.
-export async function withService(browser, options, body) {
-  const service = await startService(options);
+// Runs body(page, program) on the page of a program started with `options`.
+export async function withProgram(browser, options, body) {
+  const program = await startProgram(options);
   let page;
   try {
-    page = await openConnected(browser, service);
-    await body(page, service);
+    page = await openConnected(browser, program);
+    await body(page, program);
   } finally {
     await page?.close();
-    await service.stop();
+    await program.stop();
   }
 }
 
