@@ -50,6 +50,8 @@ describe('test pages', () => {
         assert.match(await page.title(), /读卡测试/);   // the page's own charset declaration was honoured
         const codes = await page.$$eval('button[data-code]', (buttons) => buttons.map((b) => b.dataset.code).sort());
         assert.deepEqual(codes, target.codes);
+        // The program may write its line a moment after the page has seen the connection open.
+        while (program.connections() === 0) await page.waitForTimeout(50);
         assert.equal(program.connections(), 1);
         assert.deepEqual(page.errors, []);
         await page.close();

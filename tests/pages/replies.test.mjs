@@ -5,7 +5,7 @@ import { startProgram } from './real_program.mjs';
 import { errorForReply, parseCardReply } from '../../client/kavenor-client.js';
 
 // The SDK folder of each model's reader, and a reader on the port every driver tries first.
-const FOLDER = { 0: 'ORV5U', 1: 'ORV5A', 3: 'ORV5ULN', 4: 'ORV5A', 7: 'ORV5A' };
+const FOLDER = { 0: 'ORV5U', 1: 'ORV5A', 3: 'ORV5ULN', 7: 'ORV5A' };
 const ON_PORT_1 = { ports: '1' };
 const CARD = { ...ON_PORT_1, GetPeopleNameU: '张三' };
 
@@ -30,8 +30,8 @@ function programs(options) {
   };
 }
 
-// A reply the page got, as the program sent it.
-const lastReply = (page) => page.evaluate(() => lastReply);
+// The last reply the page got, whole (the page's own variable).
+const replyOf = (page) => page.evaluate(() => lastReply);
 
 // [model (its page), code, lines of its reader's scenario, reply, notice kind, words the explanation must hold]
 // Not here, as the program never sends them to a page: "输入参数有误" (the page's client refuses a key,
@@ -68,7 +68,7 @@ describe('replies', () => {
           program.setScenario(FOLDER[model], { ...ON_PORT_1, ...lines });
           const shown = await run(page, code);
           const what = `${code} with ${JSON.stringify(lines)} → "${reply}"`;
-          assert.equal(await lastReply(page), reply, what);
+          assert.equal(await replyOf(page), reply, what);
           assert.equal(shown.kind, kind, what);
           assert.ok(shown.headline.includes(reply === '' ? '回复为空' : reply), `${what}: ${shown.headline}`);
           assert.ok(shown.explain.includes(words), `${what}: ${shown.explain}`);
@@ -165,7 +165,7 @@ describe('replies', () => {
     it('does not mistake a reply of no known form for data', async () => {
       // A security-module text holding the separator.
       const { page, shown } = await read('ORV5U', '5', { sam: '5-1-2019-123456-7|8' });
-      assert.equal(await lastReply(page), '05.01-00002019-0000123456-00000007|8');
+      assert.equal(await replyOf(page), '05.01-00002019-0000123456-00000007|8');
       assert.equal(shown.kind, 'warn');
       assert.match(shown.headline, /回复无法识别/);
       assert.deepEqual(page.errors, []);
@@ -173,7 +173,7 @@ describe('replies', () => {
 
     it('shortens long Base64 for display, keeping its length', async () => {
       const { page } = await read('ORV5U', '3');
-      const fields = (await lastReply(page)).split('|');
+      const fields = (await replyOf(page)).split('|');
       const long = fields.filter((field) => field.length >= 200);
       // The fingerprint (1024 bytes), the photo and the two card images.
       assert.deepEqual(long.map((field) => field.length).slice(0, 2), [1368, 51816]);
@@ -212,7 +212,7 @@ describe('replies', () => {
         const { page, shown } = await read(reader, '3', lines);
         const named = !keys.includes(null);
         // The page names the fields where the library does; this tells which of the two changed.
-        assert.equal(parseCardReply(await lastReply(page)).layoutRecognized, named, 'the client library reads this layout otherwise');
+        assert.equal(parseCardReply(await replyOf(page)).layoutRecognized, named, 'the client library reads this layout otherwise');
         assert.equal(shown.kind, named ? 'ok' : 'warn', shown.headline);
         if (named) assert.match(shown.headline, /^读卡成功：张三/);
         assert.ok(words === '' ? shown.explain === '' : shown.explain.includes(words), shown.explain);
