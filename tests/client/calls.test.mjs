@@ -2,7 +2,7 @@
 // real program where it can be put in the state, else against a stub of the service.
 import assert from 'node:assert/strict';
 import { after, before, describe, it } from 'node:test';
-import { freePort } from '../pages/service.mjs';
+import { freePort } from '../pages/real_program.mjs';
 import { callNames, clientOf, Kavenor, NodeWebSocket, ON_PORT_1, rejectsWith, sleep, startProgram, stubService, until } from './support.mjs';
 
 const SAM = '05.01-00002019-0000123456-0000000007';

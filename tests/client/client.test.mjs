@@ -7,7 +7,7 @@ import { createRequire } from 'node:module';
 import { join } from 'node:path';
 import { after, before, describe, it } from 'node:test';
 import vm from 'node:vm';
-import { freePort } from '../pages/service.mjs';
+import { freePort } from '../pages/real_program.mjs';
 import { clientOf, clientPath, clientSource, Kavenor, NodeWebSocket, ON_PORT_1, rejectsWith, sleep, startProgram, stubService } from './support.mjs';
 
 const SAM = '05.01-00002019-0000123456-0000000007';

@@ -3,8 +3,9 @@
 import { mkdirSync, mkdtempSync, rmSync } from 'node:fs';
 import { tmpdir } from 'node:os';
 import { join } from 'node:path';
+import { pathToFileURL } from 'node:url';
 import { chromium } from 'playwright-core';
-import { startService } from './service.mjs';
+import { startProgram } from './real_program.mjs';
 
 const ARGS = ['--no-sandbox', '--disable-gpu', '--disable-background-networking', '--disable-component-update',
   '--disable-sync', '--no-first-run'];
@@ -38,24 +39,46 @@ export function screenshotDir() {
   return screenshots;
 }
 
-// A page of `service`, once it has connected.
-export async function openConnected(browser, service) {
+// The page `program` serves (the one of its model), once it has connected.
+export async function openConnected(browser, program) {
   const page = await browser.newPage();
-  await page.goto(service.baseUrl);
+  await page.goto(program.baseUrl);
   await page.waitForSelector('#connState[data-state="open"]');
   return page;
 }
 
-// Runs body(page, service) on a page connected to a service started with `options`.
-export async function withService(browser, options, body) {
-  const service = await startService(options);
+// Where a page opened from a file connects first.
+export const DEFAULT_SERVICE = /^ws:\/\/127\.0\.0\.1:7415\/?$/;
+
+// A page file of `program`'s app folder opened from disk, as an operator may open it, then given the
+// program's address. Its first connection, to the default address, goes to `standIn` (a Playwright
+// WebSocket route handler), so that no service running on this machine is touched.
+export async function openFromFile(browser, program, file, standIn = () => {}) {
+  const page = await browser.newPage();
+  await page.routeWebSocket(DEFAULT_SERVICE, standIn);
+  await page.goto(pathToFileURL(join(program.dir, file)).href);
+  await page.waitForSelector('#connState[data-state="open"]');
+  await page.fill('#serviceUrl', program.wsUrl);
+  await page.click('#reconnect');
+  // The log, newest line first: connected after the switch to the program's address.
+  await page.waitForFunction((url) => {
+    const lines = [...document.querySelectorAll('#log li')].map((li) => li.textContent);
+    const switched = lines.findIndex((line) => line.endsWith('连接 ' + url));
+    return switched > 0 && lines.slice(0, switched).some((line) => line.endsWith('已连接'));
+  }, program.wsUrl);
+  return page;
+}
+
+// Runs body(page, program) on the page of a program started with `options`.
+export async function withProgram(browser, options, body) {
+  const program = await startProgram(options);
   let page;
   try {
-    page = await openConnected(browser, service);
-    await body(page, service);
+    page = await openConnected(browser, program);
+    await body(page, program);
   } finally {
     await page?.close();
-    await service.stop();
+    await program.stop();
   }
 }
 

@@ -1,16 +1,26 @@
 import assert from 'node:assert/strict';
 import { after, before, describe, it } from 'node:test';
 import { join } from 'node:path';
-import { pathToFileURL } from 'node:url';
-import { imageWidths, launchBrowser, notice, openConnected, resultFields, run, screenshotDir } from './browser.mjs';
-import { pagesDir, startService } from './service.mjs';
+import { imageWidths, launchBrowser, openConnected, openFromFile, resultFields, run, screenshotDir } from './browser.mjs';
+import { startProgram } from './real_program.mjs';
 
+// A reader on the port every driver tries first, so that no read scans for it.
+const ON_PORT_1 = { ports: '1' };
+
+// program: the one whose page this is (the page follows its model); reader: where the card read
+// comes from when that program reads none, with the page opened from its file.
 const PAGES = [
-  { file: '03_idcard.html', model: 0, codes: ['2', '3', '4', '5'],
+  { file: '03_idcard.html', program: { model: 0, scenarios: { ORV5U: { ...ON_PORT_1, GetPeopleNameU: '李明华' } } },
+    codes: ['2', '3', '4', '5'],
     expect: { tag: 'ORV5U', device: '大厅1', label: '身份证', name: '李明华', issues: '—' }, images: ['photo', 'front', 'back'] },
-  { file: 'idcardM1.html', model: 1, codes: ['2', '3', '4', '6', '7', '8', '9'],
+  { file: 'idcardM1.html', program: { model: 1, scenarios: { ORV5A: { ...ON_PORT_1, GetPeopleNameU: '李明华' } } },
+    codes: ['2', '3', '4', '6', '7', '8', '9'],
     expect: { tag: 'ORV-5A', device: '—', label: '身份证', name: '李明华', passNumber: '—' }, images: ['photo'] },
-  { file: 'NFC_idcard.html', model: 3, codes: ['2', '3', '4'],
+  // The NFC readers' models (4 and 5) read no identity card in the program.
+  { file: 'NFC_idcard.html', program: { model: 4 },
+    reader: { model: 3, security: { AllowedOrigins: 'null' }, scenarios: { ORV5ULN: {
+      ...ON_PORT_1, GetCertTypeU: 'J', GetPeopleNameU: '陈嘉欣', GetIssuesNumU: 1, GetPassCheckIDU: 'H10293847' } } },
+    codes: ['2', '3', '4'],
     expect: { tag: 'ORV-5U-HID', label: '港澳台居住证（J）', name: '陈嘉欣', issues: '1', passNumber: 'H10293847' },
     images: ['photo'] },
 ];
@@ -22,24 +32,33 @@ describe('test pages', () => {
 
   for (const target of PAGES) {
     describe(target.file, () => {
-      let service;
-      before(async () => { service = await startService({ page: target.file, model: target.model }); });
-      after(async () => { await service?.stop(); });
+      let program;
+      let reader;
+      before(async () => {
+        program = await startProgram(target.program);
+        if (target.reader) reader = await startProgram(target.reader);
+      });
+      after(async () => {
+        await program?.stop();
+        await reader?.stop();
+      });
 
       it('loads, connects to its own host and port, and offers its commands', async () => {
-        const page = await openConnected(browser, service);
-        assert.equal(await page.inputValue('#serviceUrl'), `ws://127.0.0.1:${service.port}`);
+        const page = await openConnected(browser, program);
+        assert.equal(await page.inputValue('#serviceUrl'), `ws://127.0.0.1:${program.port}`);
         assert.equal(await page.textContent('#connState'), '已连接');
         assert.match(await page.title(), /读卡测试/);   // the page's own charset declaration was honoured
         const codes = await page.$$eval('button[data-code]', (buttons) => buttons.map((b) => b.dataset.code).sort());
         assert.deepEqual(codes, target.codes);
-        assert.equal(service.connections(), 1);
+        // The program may write its line a moment after the page has seen the connection open.
+        while (program.connections() === 0) await page.waitForTimeout(50);
+        assert.equal(program.connections(), 1);
         assert.deepEqual(page.errors, []);
         await page.close();
       });
 
       it('reads a card into a labelled table and renders its images', async () => {
-        const page = await openConnected(browser, service);
+        const page = reader ? await openFromFile(browser, reader, target.file) : await openConnected(browser, program);
         const shown = await run(page, '3');
         assert.equal(shown.kind, 'ok', shown.headline);
         const fields = await resultFields(page);
@@ -54,6 +73,7 @@ describe('test pages', () => {
         const widths = await imageWidths(page);
         assert.deepEqual(Object.keys(widths).sort(), target.images.slice().sort());
         for (const key of target.images) assert.ok(widths[key] > 0, `${key} rendered`);
+        // The reader's 102 × 126 photo, a 24-bit BMP.
         assert.match(await page.textContent('#raw'), /［Base64，共 51816 字符］/);
         await page.screenshot({ path: join(screenshotDir(), target.file.replace('.html', '.png')), fullPage: true });
         assert.deepEqual(page.errors, []);
@@ -63,7 +83,7 @@ describe('test pages', () => {
   }
 
   it('reconnects when the button is pressed, never by itself', async () => {
-    const first = await startService({ page: '03_idcard.html' });
+    const first = await startProgram({ model: 0, scenarios: { ORV5U: ON_PORT_1 } });
     let second;
     let page;
     try {
@@ -73,7 +93,7 @@ describe('test pages', () => {
       assert.equal(await page.textContent('#connState'), '连接已断开');
       assert.equal(await page.isDisabled('button[data-code="3"]'), true);
 
-      second = await startService({ page: '03_idcard.html', port: first.port });
+      second = await startProgram({ model: 0, scenarios: { ORV5U: ON_PORT_1 }, port: first.port });
       await page.waitForTimeout(1000);
       assert.equal(second.connections(), 0, 'no connection attempt without the button');
       await page.click('#reconnect');
@@ -87,20 +107,25 @@ describe('test pages', () => {
     }
   });
 
-  it('opened from a file, talks to the service at 127.0.0.1:7415', async () => {
-    const page = await browser.newPage();
-    const sent = [];
-    // Stands in for the service on the default port, so nothing real is touched.
-    await page.routeWebSocket(/^ws:\/\/127\.0\.0\.1:7415\/?$/, (ws) => {
-      ws.onMessage((message) => { sent.push(message); ws.send('卡认证失败'); });
-    });
-    await page.goto(pathToFileURL(join(pagesDir(), 'NFC_idcard.html')).href);
-    await page.waitForSelector('#connState[data-state="open"]');
-    assert.equal(await page.inputValue('#serviceUrl'), 'ws://127.0.0.1:7415');
-    const shown = await run(page, '4');
-    assert.deepEqual(sent, ['4']);
-    assert.equal(shown.kind, 'error');
-    assert.match(shown.headline, /卡认证失败/);
-    await page.close();
+  it('opened from a file, talks to 127.0.0.1:7415 until given another address', async () => {
+    const program = await startProgram({ model: 3, security: { AllowedOrigins: 'null' }, scenarios: { ORV5ULN: { ...ON_PORT_1, card: 0 } } });
+    const atDefault = [];
+    let page;
+    try {
+      page = await openFromFile(browser, program, 'NFC_idcard.html', (ws) => {
+        atDefault.push('connected');
+        ws.onMessage((message) => atDefault.push(message));
+      });
+      assert.deepEqual(atDefault, ['connected']);
+      assert.match(await page.textContent('#log'), /连接 ws:\/\/127\.0\.0\.1:7415/);
+      const shown = await run(page, '4');
+      assert.deepEqual(program.commands(), ['4']);
+      assert.deepEqual(atDefault, ['connected'], 'nothing sent to the default address');
+      assert.equal(shown.kind, 'error');
+      assert.match(shown.headline, /卡认证失败/);
+    } finally {
+      await page?.close();
+      await program.stop();
+    }
   });
 });
