@@ -137,6 +137,16 @@ const char16_t* CertLabel(CertKind kind, DriverKind driver) {
   return u"身份证";
 }
 
+const char16_t* CertKindName(CertKind kind) {
+  switch (kind) {
+    case CertKind::kI: return u"I";
+    case CertKind::kJ: return u"J";
+    case CertKind::kY: return u"Y";
+    case CertKind::kResident: break;
+  }
+  return u"resident";
+}
+
 void ReadCardFields(const EntryPoints& e, DriverKind driver, CertKind kind, const CardFieldSink& sink) {
   const size_t rows = std::size(kFields);
   for (size_t i = 0; i < rows; ++i) {
