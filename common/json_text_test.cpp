@@ -36,6 +36,30 @@ TEST(JsonText, StringEscapes) {
   }
 }
 
+// Plain text passes four units at a time: a character to escape must be found at any place in a
+// long run, and a plain one beside it must not be taken for one.
+TEST(JsonText, EscapesAreFoundAtEveryPlaceInALongRun) {
+  const struct {
+    std::u16string unit;
+    std::u16string json;
+  } specials[] = {
+      {u"\"", u"\\\""}, {u"\\", u"\\\\"}, {std::u16string(1, u'\0'), u"\\u0000"}, {u"\x1f", u"\\u001f"},
+      {u"\n", u"\\n"}, {u"\u2028", u"\\u2028"}, {u"\xDC00", u"\uFFFD"},
+      // Units that pass as they are, beside the ones that do not.
+      {u"\x20", u"\x20"}, {u"\x7f", u"\x7f"}, {u"\x21", u"\x21"}, {u"\x5d", u"\x5d"}, {u"\x80", u"\x80"},
+      {u"张", u"张"}, {u"\xD842\xDFB7", u"\xD842\xDFB7"},
+  };
+  const std::u16string base = u"QkAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA+/";
+  for (const auto& special : specials) {
+    for (size_t at = 0; at <= base.size(); ++at) {
+      SCOPED_TRACE(Utf16ToUtf8(special.json) + " at " + std::to_string(at));
+      std::u16string out;
+      AppendJsonString(out, base.substr(0, at) + special.unit + base.substr(at));
+      EXPECT_EQ(out, u"\"" + base.substr(0, at) + special.json + base.substr(at) + u"\"");
+    }
+  }
+}
+
 TEST(JsonText, ObjectMembersInOrder) {
   JsonObjectText empty;
   EXPECT_EQ(empty.Finish(), u"{}");
