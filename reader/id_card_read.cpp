@@ -1,4 +1,6 @@
 // The identity-card reads: open, authenticate, read, build the record, post the outcome, close.
+#include <utility>
+
 #include "common/reply_texts.h"
 #include "reader/reader_driver.h"
 
@@ -8,17 +10,18 @@ namespace {
 constexpr uint32_t kDelayedPauseMs = 500;
 }
 
-std::u16string ReaderDriver::ReadIdCard() { return ReadIdCardWith(false, std::nullopt); }
-std::u16string ReaderDriver::ReadIdCardNoJudge() { return ReadIdCardWith(true, std::nullopt); }
-std::u16string ReaderDriver::ReadIdCardDelayed() { return ReadIdCardWith(false, kDelayedPauseMs); }
-std::u16string ReaderDriver::ReadIdCardNoJudgeDelayed() { return ReadIdCardWith(true, kDelayedPauseMs); }
+std::u16string ReaderDriver::ReadIdCard() { return ReadIdCardIn(RecordForm::kText, false, false); }
+std::u16string ReaderDriver::ReadIdCardNoJudge() { return ReadIdCardIn(RecordForm::kText, true, false); }
+std::u16string ReaderDriver::ReadIdCardDelayed() { return ReadIdCardIn(RecordForm::kText, false, true); }
+std::u16string ReaderDriver::ReadIdCardNoJudgeDelayed() { return ReadIdCardIn(RecordForm::kText, true, true); }
 
 int ReaderDriver::ReadCardContent() {
   if (kind_ == DriverKind::k5U) return entry_.ORV_Read_Content ? entry_.ORV_Read_Content(1) : 0;
   return entry_.ORV_Read_FPContent ? entry_.ORV_Read_FPContent() : 0;
 }
 
-std::u16string ReaderDriver::ReadIdCardWith(bool noJudge, std::optional<uint32_t> pauseMs) {
+std::u16string ReaderDriver::ReadIdCardIn(RecordForm form, bool noJudge, bool delayed) {
+  const std::optional<uint32_t> pauseMs = delayed ? std::optional<uint32_t>(kDelayedPauseMs) : std::nullopt;
   return InReaderCycle(pauseMs, [&] {
     std::u16string reply = ModelTag(kind_);
     reply += u'|';
@@ -33,7 +36,11 @@ std::u16string ReaderDriver::ReadIdCardWith(bool noJudge, std::optional<uint32_t
       reply = texts::kCardReadFailed;
       status = kStatusReadFailed;
     } else {
-      reply += FormatCardRecord();
+      std::optional<std::u16string> json = form == RecordForm::kJson ? FormatCardRecordJson() : std::nullopt;
+      if (json)
+        reply = std::move(*json);  // the object carries the model tag and the device name itself
+      else
+        reply += FormatCardRecord();
       status = kStatusReadOk;
     }
     Post(status);  // before the reader is closed

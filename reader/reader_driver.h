@@ -16,6 +16,9 @@ namespace kavenor {
 // Shows a start-up message (a missing library); ShowStartupMessage in the program.
 using MessageSink = std::function<void(const std::u16string&)>;
 
+// How a successful identity-card read answers: the "|"-separated reply, or one JSON object.
+enum class RecordForm { kText, kJson };
+
 // A process-wide object, never copied. Constructed on the main thread; afterwards used only by the
 // reader thread, one operation at a time, so it needs no lock. Every operation opens the reader,
 // does its card work, closes the reader and returns one reply text; failures are reply texts.
@@ -46,9 +49,15 @@ class ReaderDriver {
   std::u16string ReadIdCardNoJudge();
   std::u16string ReadIdCardDelayed();         // ORV5A(FT232): 500 ms after opening
   std::u16string ReadIdCardNoJudgeDelayed();  // ORV5A(FT232): 500 ms after opening
+  // Any of the four above, a successful read answering in `form`. Failures answer their texts in
+  // either form, and so does a library without GetCertTypeU (its record is a text).
+  std::u16string ReadIdCardIn(RecordForm form, bool noJudge, bool delayed);
 
   // The card record from what the SDK holds after a successful read; the reader must be open.
   std::u16string FormatCardRecord();
+  // The same card as one JSON object, with the model tag and the device name; nullopt when the
+  // library lacks GetCertTypeU.
+  std::optional<std::u16string> FormatCardRecordJson();
 
   std::u16string M1Request(uint32_t pauseMs);
   std::u16string M1Read(uint32_t pauseMs, const uint8_t key[6], uint8_t block);
@@ -65,7 +74,6 @@ class ReaderDriver {
   // One reader cycle: OpenReader (else "连接设备失败" at once), the pause if any, the card work,
   // then ORV_CloseComm exactly once whatever the work's outcome, an exception included.
   std::u16string InReaderCycle(std::optional<uint32_t> pauseMs, const std::function<std::u16string()>& cardWork);
-  std::u16string ReadIdCardWith(bool noJudge, std::optional<uint32_t> pauseMs);
   int ReadCardContent();
   void CloseReader();
   void Post(uint32_t code) {

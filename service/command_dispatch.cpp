@@ -22,11 +22,10 @@ ReaderDriver& DriverOf(DriverKind kind, ReaderDrivers& d) {
 }
 
 // The identity-card read of codes 2 and 3 (noJudge false) or 4 (true); nullopt for a model without one.
-std::optional<std::u16string> ReadIdCard(const ModelTraits& traits, bool noJudge, ReaderDrivers& d) {
+std::optional<std::u16string> ReadIdCard(const ModelTraits& traits, const Command& c, bool noJudge, ReaderDrivers& d) {
   if (!traits.idCardDriver) return std::nullopt;
-  ReaderDriver& driver = DriverOf(*traits.idCardDriver, d);
-  if (traits.delayedIdCardRead) return noJudge ? driver.ReadIdCardNoJudgeDelayed() : driver.ReadIdCardDelayed();
-  return noJudge ? driver.ReadIdCardNoJudge() : driver.ReadIdCard();
+  const RecordForm form = c.json ? RecordForm::kJson : RecordForm::kText;
+  return DriverOf(*traits.idCardDriver, d).ReadIdCardIn(form, noJudge, traits.delayedIdCardRead);
 }
 
 std::u16string SamId(const ModelTraits& traits, ReaderDrivers& d) {
@@ -47,8 +46,8 @@ std::u16string RunCommand(const Command& c, int32_t model, ReaderDrivers& d) {
   const bool m1 = traits.m1RequestPauseMs.has_value();
   switch (c.code) {
     case CommandCode::kWaitingRead:  // runs as attempts; see ReadAttempt
-    case CommandCode::kReadIdCard: return ReadIdCard(traits, false, d).value_or(u"");
-    case CommandCode::kReadIdCardNoJudge: return ReadIdCard(traits, true, d).value_or(u"");
+    case CommandCode::kReadIdCard: return ReadIdCard(traits, c, false, d).value_or(u"");
+    case CommandCode::kReadIdCardNoJudge: return ReadIdCard(traits, c, true, d).value_or(u"");
     case CommandCode::kSamId: return SamId(traits, d);
     case CommandCode::kM1Request:
       return m1 ? d.Reader5A.M1Request(*traits.m1RequestPauseMs) : texts::kNoSuchFunction;
@@ -62,8 +61,8 @@ std::u16string RunCommand(const Command& c, int32_t model, ReaderDrivers& d) {
   return u"";
 }
 
-std::optional<std::u16string> ReadAttempt(int32_t model, ReaderDrivers& drivers) {
-  return ReadIdCard(TraitsOf(model), false, drivers);
+std::optional<std::u16string> ReadAttempt(const Command& command, int32_t model, ReaderDrivers& drivers) {
+  return ReadIdCard(TraitsOf(model), command, false, drivers);
 }
 
 bool IsCardRecord(const std::u16string& reply) { return reply.size() > kShortestRecord; }

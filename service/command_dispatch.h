@@ -20,9 +20,9 @@ constexpr uint32_t kAttemptPauseMs = 500;
 // The reply of `command` (codes 3 to 9) with the drivers of `model`.
 std::u16string RunCommand(const Command& command, int32_t model, ReaderDrivers& drivers);
 
-// One attempt of the waiting read with the drivers of `model`: the identity-card read's reply, or
-// nullopt for a model without one (the wait then runs out).
-std::optional<std::u16string> ReadAttempt(int32_t model, ReaderDrivers& drivers);
+// One attempt of the waiting read `command` with the drivers of `model`: the identity-card read's
+// reply, or nullopt for a model without one (the wait then runs out).
+std::optional<std::u16string> ReadAttempt(const Command& command, int32_t model, ReaderDrivers& drivers);
 
 // Whether an attempt's reply ends the wait: longer than 100 UTF-16 units, whatever it says.
 bool IsCardRecord(const std::u16string& reply);

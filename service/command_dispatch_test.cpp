@@ -161,5 +161,48 @@ TEST_F(DispatchTest, MemoryCardParameters) {
   }
 }
 
+// "format=json": a successful read answers one JSON object, after the same reader cycle as the text;
+// whatever else the command answers stays as it is.
+TEST_F(DispatchTest, JsonRecordOnRequest) {
+  const std::u16string tagOf[] = {u"ORV5U", u"ORV-5A", u"ORV-5A", u"ORV-5U-HID"};
+  const DriverKind driverOf[] = {U, A, A, LN};
+  for (int32_t model = 0; model <= 3; ++model) {
+    for (const char* message : {"3?format=json", "4?format=json", "2?timeout=5000|format=json", "2?format=json|timeout=5000"}) {
+      SCOPED_TRACE("model " + std::to_string(model) + ", message " + message);
+      std::optional<std::u16string> reply = Run(model, message);
+      ASSERT_TRUE(reply.has_value());
+      const std::vector<std::string> jsonCalls = app_.CallNames(driverOf[model]);
+      EXPECT_EQ(reply->rfind(u"{\"readerModel\":\"" + tagOf[model] + u"\",\"deviceName\":\"", 0), 0u);
+      EXPECT_EQ(reply->back(), u'}');
+      EXPECT_NE(reply->find(u"\"idNumber\":\"110101199001010000\""), std::u16string::npos);
+      // The text form of the same command: the same calls, in the same order.
+      const std::string text = message[0] == '2' ? "2?timeout=5000" : std::string(1, message[0]);
+      reply = Run(model, text);
+      ASSERT_TRUE(reply.has_value());
+      EXPECT_EQ(reply->rfind(tagOf[model] + u"|", 0), 0u);
+      EXPECT_EQ(app_.CallNames(driverOf[model]), jsonCalls);
+      EXPECT_EQ(AllCalls(), CallCount(driverOf[model]));
+    }
+  }
+  app_.TakeStatuses();
+
+  // Fixed texts and failure texts are the same with the parameter.
+  EXPECT_EQ(Run(7, "3?format=json"), std::u16string());
+  EXPECT_EQ(Run(-1, "4?format=json"), std::u16string());
+  EXPECT_EQ(Run(7, "2?timeout=300|format=json"), std::u16string(u"读卡失败"));
+  EXPECT_EQ(Run(1, "2?format=json"), std::u16string(u"读卡失败"));
+  EXPECT_EQ(Run(0, "5?format=json"), Run(0, "5"));
+  EXPECT_EQ(Run(0, "9?format=json"), std::u16string(u"设备无此功能"));
+  app_.SetScenario(U, {{"ports", ""}});
+  EXPECT_EQ(Run(0, "3?format=json"), std::u16string(u"连接设备失败"));
+  app_.SetScenario(A, {{"ports", "1"}, {"card", "0"}});
+  EXPECT_EQ(Run(1, "4?format=json"), std::u16string(u"卡认证失败"));
+  EXPECT_EQ(Run(1, "2?timeout=1000|format=json"), std::u16string(u"读卡失败"));
+  EXPECT_GE(CallCount(A, "ORV_Authenticate"), 2u);  // attempts were made, each failing
+  app_.SetScenario(LN, {{"ports", "1"}, {"result.ORV_Read_FPContent", "0"}});
+  EXPECT_EQ(Run(3, "3?format=json"), std::u16string(u"读卡失败"));
+  app_.TakeStatuses();
+}
+
 }  // namespace
 }  // namespace kavenor

@@ -103,13 +103,23 @@ int32_t CommandTimeoutMs(const std::string& message) {
   return static_cast<int32_t>(ms > kMax ? kMax : ms);
 }
 
+bool WantsJsonRecord(const std::string& message) {
+  std::string value;
+  return FindParamValue(message, "format", value) && value == "json";
+}
+
 std::optional<Command> ParseCommand(const std::string& message) {
   const uint32_t code = ReadCommandCode(message);
   if (code < 2 || code > 9) return std::nullopt;
   Command c;
   c.code = static_cast<CommandCode>(code);
   switch (c.code) {
-    case CommandCode::kWaitingRead: c.timeoutMs = CommandTimeoutMs(message); break;
+    case CommandCode::kWaitingRead:
+      c.timeoutMs = CommandTimeoutMs(message);
+      c.json = WantsJsonRecord(message);
+      break;
+    case CommandCode::kReadIdCard:
+    case CommandCode::kReadIdCardNoJudge: c.json = WantsJsonRecord(message); break;
     case CommandCode::kM1Read:
       c.badParameters = GetHexParam(message, "Key", c.key, sizeof c.key) < 0;
       c.block = static_cast<uint8_t>(GetIntParam(message, "Block") & 0xFF);

@@ -36,6 +36,9 @@ uint32_t ReadCommandCode(const std::string& message);
 // message has none; at most 2147483647.
 int32_t CommandTimeoutMs(const std::string& message);
 
+// Whether a card read asks for its record as one JSON object: a "format" parameter of value "json".
+bool WantsJsonRecord(const std::string& message);
+
 // The commands of the protocol, by their code.
 enum class CommandCode : uint32_t {
   kWaitingRead = 2,        // identity card, attempts until a card is read or the time-out passes
@@ -53,6 +56,7 @@ enum class CommandCode : uint32_t {
 struct Command {
   CommandCode code = CommandCode::kReadIdCard;
   int32_t timeoutMs = 0;       // code 2
+  bool json = false;           // codes 2 to 4: "format=json", a card read answers one JSON object
   // Code 7: "Key" is missing. Code 8: "Key" or "Block" is missing, or "WriteBuf" does not begin
   // with the 32 hex digits of a whole block (a longer value is cut, as "Key" is).
   bool badParameters = false;

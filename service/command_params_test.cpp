@@ -80,5 +80,32 @@ TEST(CommandParamsTest, TimeoutIsZeroWhenAbsentAndClamped) {
   for (const auto& c : cases) EXPECT_EQ(CommandTimeoutMs(c.message), c.ms) << c.message;
 }
 
+TEST(CommandParamsTest, JsonRecordIsAskedForByCodes2To4Only) {
+  const struct {
+    std::string message;
+    bool json;
+    int32_t timeoutMs;
+  } cases[] = {
+      {"2?timeout=5000|format=json", true, 5000}, {"2?format=json|timeout=5000", true, 5000},
+      {"2?format=json", true, 0}, {"3?format=json", true, 0}, {"4?format=json", true, 0},
+      {"03?x=1|format=json|y=2", true, 0},
+      {"3", false, 0}, {"3?format=text", false, 0}, {"3?format=JSON", false, 0}, {"3?Format=json", false, 0},
+      {"3?format=json2", false, 0}, {"3?format=json ", false, 0}, {"3?format=", false, 0}, {"3?format", false, 0},
+      {"5?format=json", false, 0}, {"9?format=json", false, 0},
+  };
+  for (const auto& c : cases) {
+    std::optional<Command> command = ParseCommand(c.message);
+    ASSERT_TRUE(command.has_value()) << c.message;
+    EXPECT_EQ(command->json, c.json) << c.message;
+    EXPECT_EQ(command->timeoutMs, c.timeoutMs) << c.message;
+  }
+  // A memory-card command keeps its own parameters beside it.
+  std::optional<Command> read = ParseCommand("7?Key=ffffffffffff|format=json|Block=4");
+  ASSERT_TRUE(read.has_value());
+  EXPECT_FALSE(read->json);
+  EXPECT_FALSE(read->badParameters);
+  EXPECT_EQ(read->block, 4);
+}
+
 }  // namespace
 }  // namespace kavenor

@@ -198,7 +198,7 @@ std::optional<std::u16string> ReaderThread::Step(Job& job, int32_t model) {
     const uint64_t now = TickCountMs();
     if (!job.startMs) job.startMs = now;
     if (now - *job.startMs >= static_cast<uint64_t>(job.command.timeoutMs)) return std::u16string(texts::kWaitExpired);
-    if (std::optional<std::u16string> result = ReadAttempt(model, drivers_)) job.last = std::move(*result);
+    if (std::optional<std::u16string> result = ReadAttempt(job.command, model, drivers_)) job.last = std::move(*result);
     if (IsCardRecord(job.last)) return std::move(job.last);
     return std::nullopt;
   } catch (...) {

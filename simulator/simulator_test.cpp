@@ -459,6 +459,8 @@ TEST(SimulatorTest, VariantsLackTheirEntryPoints) {
       {"no_GetEndDateU", {}, {"GetEndDateU"}},
       {"no_GetFPDate", {}, {"GetFPDate"}},
       {"no_GetIssuesNumU", {}, {"GetIssuesNumU"}},
+      {"no_pictures", {}, {"Getbase64BMPDataU", "Getbase64FrontBMPDataU", "Getbase64backBMPDataU"}},
+      {"no_name_and_numbers", {}, {"GetPeopleNameU", "GetPassCheckIDU", "GetOldIDCardNumberU"}},
       {"comm_only", {"ORV_InitComm", "ORV_CloseComm"}, {}},
   };
   for (const auto& v : variants) {

@@ -173,6 +173,9 @@ void CheckCommand(const std::string& message) {
   if (!c) return;
   Check(static_cast<uint32_t>(c->code) == code, "ParseCommand has another code", message);
   if (code == 2) Check(c->timeoutMs == kavenor::CommandTimeoutMs(message), "ParseCommand has another time-out", message);
+  std::string format;
+  const bool json = code >= 2 && code <= 4 && CheckedValue(message, "format", format) && format == "json";
+  Check(c->json == json, "ParseCommand asks for another record form", message);
   if (code == 7 || code == 8)
     Check(c->block == static_cast<uint8_t>(kavenor::GetIntParam(message, "Block") & 0xFF), "another block", message);
 }

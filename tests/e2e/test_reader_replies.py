@@ -2,6 +2,7 @@
 outside code page 936. One program (model 0, ORV5U); each test sets the scenario it needs."""
 
 import datetime
+import json
 import socket
 import struct
 import time
@@ -9,6 +10,7 @@ import time
 import pytest
 
 from clients import OP_TEXT, RawClient, WsClient, frame
+from kavenor_app import free_port
 
 SAM_REPLY = "05.01-00002019-0000123456-0000000007"
 CARD_PREFIX = "ORV5U|大厅1|身份证|张三丰|男|汉|19900101|"
@@ -141,3 +143,51 @@ def test_client_that_goes_away_during_a_waiting_read(app, reader, how):
     assert names.count("ORV_Authenticate") <= int((gone - sent) / 0.5) + 2, names
     assert app.alive()
     app.wait_for_output(lambda out, _: "The waiting read ends: its client has gone" in out, what="the line")
+
+
+# The members of an ORV5U record of the resident card, in order; the text record's fields after the
+# label stand in the same order.
+JSON_KEYS_5U = ["readerModel", "deviceName", "kind", "kindLabel", "name", "sex", "nation", "birthDate", "address",
+                "idNumber", "authority", "validFrom", "validTo", "appendedMessage", "fingerprint", "issueCount",
+                "passNumber", "chineseName", "certVersion", "nationCode", "photo", "cardFront", "cardBack"]
+
+
+def test_card_record_as_json_holds_what_the_text_record_holds(app, reader):
+    reader()
+    with WsClient(app.url()) as c:
+        text = c.request("3")
+        record = json.loads(c.request("3?format=json"))
+        no_judge = json.loads(c.request("4?format=json"))
+        waited = json.loads(c.request("2?timeout=5000|format=json", timeout=20))
+    assert text.startswith(CARD_PREFIX), text[:200]
+    assert list(record) == JSON_KEYS_5U
+    assert record["name"] == "张三丰" and record["idNumber"] == "110101199001010000"
+    assert (record["readerModel"], record["deviceName"], record["kind"], record["kindLabel"]) == \
+        ("ORV5U", "大厅1", "resident", "身份证")
+    fields = text.split("|")
+    assert len(fields) == 2 + len(JSON_KEYS_5U) - 3
+    for key, field in zip(JSON_KEYS_5U[4:], fields[3:]):
+        assert record[key] == (None if key == "issueCount" else field), key
+    assert len(record["fingerprint"]) == 1368 and record["photo"].startswith("Qk")
+    assert no_judge == record and waited == record
+
+
+def test_json_record_failures_stay_texts(app, reader):
+    reader(ports="")
+    with WsClient(app.url()) as c:
+        assert c.request("3?format=json") == "连接设备失败"
+        assert c.request("2?timeout=0|format=json") == "读卡失败"
+    reader(card=0)
+    with WsClient(app.url()) as c:
+        assert c.request("4?format=json") == "卡认证失败"
+
+
+def test_json_record_escapes_the_device_name(launch):
+    port = free_port()
+    app = launch(port=port, config=f'[IP]\nport={port}\nRestart=1\n[Device]\nID=0\nDeviceName=Hall|2 "B" 3\n')
+    with WsClient(app.url()) as c:
+        text = c.request("3")
+        raw = c.request("3?format=json")
+    assert text.startswith('ORV5U|Hall|2 "B" 3|身份证|张三丰|'), text[:100]
+    assert raw.startswith('{"readerModel":"ORV5U","deviceName":"Hall|2 \\"B\\" 3",'), raw[:100]
+    assert json.loads(raw)["deviceName"] == 'Hall|2 "B" 3'
