@@ -182,7 +182,7 @@ void ReadCardFields(const EntryPoints& e, DriverKind driver, CertKind kind, cons
         field.count = count;
         break;
       }
-      case Source::kNoCount: field.state = FieldState::kBlank; break;
+      case Source::kNoCount: field.state = FieldState::kSpacer; break;
       case Source::kCardImage:
         if (!getter) break;
         image = CardImage(getter);

@@ -16,7 +16,9 @@ enum class CertKind { kResident, kI, kJ, kY };
 // What a getter gave for a field.
 enum class FieldState {
   kMissing,  // no getter, or a count not delivered: no field in the text record; null in JSON
-  kBlank,    // an empty field in the text record; null in JSON (ORV5U's count of kinds other than J, Y)
+  kBlank,    // an empty field in the text record; null in JSON (a card image without memory)
+  kSpacer,   // an empty field in the text record that the kind does not carry: left out of JSON
+             // (ORV5U's count of kinds other than J and Y)
   kText,
   kCount,
 };

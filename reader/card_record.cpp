@@ -38,6 +38,7 @@ std::optional<std::u16string> ReaderDriver::FormatCardRecordJson() {
       case FieldState::kCount: json.Number(field.key, field.count); return;
       case FieldState::kMissing:
       case FieldState::kBlank: json.Null(field.key); return;
+      case FieldState::kSpacer: return;
     }
   });
   return json.Finish();

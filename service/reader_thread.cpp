@@ -104,12 +104,16 @@ void ReaderThread::RequestModel(int32_t model) {
   changed_.notify_one();
 }
 
-ReaderThread::Load ReaderThread::CurrentLoad() const {
+ReaderThread::Load ReaderThread::CurrentLoad(const std::function<bool(ClientId)>& counted) const {
   std::lock_guard<std::mutex> lock(mutex_);
+  const auto counts = [&counted](ClientId client) { return !counted || counted(client); };
   Load load;
-  load.running = busyWith_.has_value();
-  for (const auto& [client, count] : pending_) load.waiting += count;
-  if (load.running && load.waiting > 0 && !busyClientGone_) --load.waiting;
+  for (const auto& [client, count] : pending_)
+    if (counts(client)) load.waiting += count;
+  // The running command is among its client's unanswered ones, unless that client has gone.
+  const bool runningCounted = busyWith_ && !busyClientGone_ && counts(*busyWith_);
+  load.running = busyWith_ && (counted ? runningCounted : true);
+  if (runningCounted && load.waiting > 0) --load.waiting;
   return load;
 }
 

@@ -67,7 +67,9 @@ class ReaderThread {
     bool running = false;
     size_t waiting = 0;
   };
-  Load CurrentLoad() const;
+  // counted: only the commands of the clients it holds true for (called with the lock held); a
+  // command whose client has gone counts only without it.
+  Load CurrentLoad(const std::function<bool(ClientId)>& counted = {}) const;
 
  private:
   struct Job {

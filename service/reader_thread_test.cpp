@@ -224,6 +224,11 @@ TEST_F(ReaderThreadTest, AClientWithSixtyFourCommandsWaitingIsRefusedAMoreOthers
   EXPECT_TRUE(reader.Submit(2, Parsed("9"), replies_.To(2)));
   while (!reader.CurrentLoad().running) SleepMs(1);
   EXPECT_EQ(reader.CurrentLoad().waiting, ReaderThread::kMaxPendingPerClient);  // one of them runs
+  // The load as client 2 sees it (the others' commands), and as client 1 does.
+  const auto others = [](ReaderThread::ClientId me) { return [me](ReaderThread::ClientId c) { return c != me; }; };
+  const ReaderThread::Load for2 = reader.CurrentLoad(others(2)), for1 = reader.CurrentLoad(others(1));
+  EXPECT_EQ(std::make_pair(for2.running, for2.waiting), std::make_pair(true, ReaderThread::kMaxPendingPerClient - 1));
+  EXPECT_EQ(std::make_pair(for1.running, for1.waiting), std::make_pair(false, size_t{1}));
   {
     std::lock_guard<std::mutex> lock(mutex);
     go = true;

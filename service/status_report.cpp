@@ -39,7 +39,9 @@ std::string StatusJson(const ServiceStatus& s, const std::string& version) {
     for (int i = 0; i < 3; ++i)
       json += std::string(i ? "," : "") + "\"" + folders[i] + "\":" + (s.sdkLoaded[i] ? "true" : "false");
     json += "},\"reader\":{\"running\":" + std::string(s.commandRunning ? "true" : "false") +
-            ",\"waiting\":" + std::to_string(s.commandsWaiting) + "}";
+            ",\"waiting\":" + std::to_string(s.commandsWaiting) +
+            ",\"otherSites\":{\"running\":" + std::string(s.otherSitesRunning ? "true" : "false") +
+            ",\"waiting\":" + std::to_string(s.otherSitesWaiting) + "}}";
   }
   return json + "}";
 }

@@ -18,11 +18,14 @@ struct ServiceStatus {
   bool sdkLoaded[3] = {};  // ORV5A, ORV5U, ORV5ULN folders
   bool commandRunning = false;
   size_t commandsWaiting = 0;
+  // The same, of the pages of other sites than the asking one: what holds that page up.
+  bool otherSitesRunning = false;
+  size_t otherSitesWaiting = 0;
 };
 
 // The JSON object: {"product":"Kavenor","version":…,"origin":…,"access":…} and, for an allowed
 // origin, "model", "modelName", "sdk" {"ORV5A":…,"ORV5U":…,"ORV5ULN":…} and "reader"
-// {"running":…,"waiting":…}.
+// {"running":…,"waiting":…,"otherSites":{"running":…,"waiting":…}}.
 std::string StatusJson(const ServiceStatus& status, const std::string& version);
 
 // The product's version ("1.1.0"), from the build.

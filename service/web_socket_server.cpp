@@ -6,6 +6,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <system_error>
 #include <utility>
 #include <vector>
@@ -270,6 +271,7 @@ class CWebSocketServer::Session {
     size_t watchedUnsent = 0;
     // The connection's message manager: how the message it is receiving progresses.
     std::weak_ptr<ServiceMessageManager> messages;
+    std::string site;  // as Judge() names it
   };
   using Clients = std::map<connection_hdl, Client, std::owner_less<connection_hdl>>;
 
@@ -288,7 +290,7 @@ class CWebSocketServer::Session {
         messages = manager;
       }
     const Judgement judged = Judge(con);
-    Client& client = clients_.emplace(hdl, Client{nextClient_++, endpoint, local, {}, {}, nullptr, 0, messages})
+    Client& client = clients_.emplace(hdl, Client{nextClient_++, endpoint, local, {}, {}, nullptr, 0, messages, judged.site})
                          .first->second;
     if (judged.standing == SiteStanding::kRefused) {
       CloseWithPolicyViolation(con, judged.site + " is in [Security] DeniedOrigins", kRefusedByOperator);
@@ -575,6 +577,13 @@ class CWebSocketServer::Session {
     const ReaderThread::Load load = reader_.CurrentLoad();
     status.commandRunning = load.running;
     status.commandsWaiting = load.waiting;
+    std::set<ReaderThread::ClientId> otherSites;
+    for (const auto& [hdl, client] : clients_)
+      if (client.site != status.origin) otherSites.insert(client.id);
+    const ReaderThread::Load others =
+        reader_.CurrentLoad([&otherSites](ReaderThread::ClientId id) { return otherSites.count(id) > 0; });
+    status.otherSitesRunning = others.running;
+    status.otherSitesWaiting = others.waiting;
     con->append_header("Content-Type", "application/json; charset=utf-8");
     con->set_body(StatusJson(status, ProductVersion()));
     con->set_status(websocketpp::http::status_code::ok);

@@ -305,7 +305,8 @@ TEST_F(WebSocketServerTest, StatusTellsEachPageWhereItsSiteStandsAndAnswersDurin
   const std::string full = "\"model\":0,\"modelName\":\"ORV5U\",\"sdk\":{\"ORV5A\":true,\"ORV5U\":true,\"ORV5ULN\":true}";
   EXPECT_EQ(StatusFor(port_, ""), "{\"product\":\"Kavenor\",\"version\":\"" + version +
                                       "\",\"origin\":null,\"access\":\"allowed\"," + full +
-                                      ",\"reader\":{\"running\":false,\"waiting\":0}}");
+                                      ",\"reader\":{\"running\":false,\"waiting\":0,"
+                                      "\"otherSites\":{\"running\":false,\"waiting\":0}}}");
   EXPECT_NE(StatusFor(port_, "HTTPS://A.cn").find("\"origin\":\"https://a.cn\",\"access\":\"allowed\"," + full),
             std::string::npos);
   // A site that may not use the reader learns no more than that.
@@ -326,7 +327,12 @@ TEST_F(WebSocketServerTest, StatusTellsEachPageWhereItsSiteStandsAndAnswersDurin
   waiting.Handshake();
   waiting.Send("2?timeout=600000");
   // Either its attempt runs or it waits for the next one: the status is never idle meanwhile.
-  WaitFor([&] { return StatusFor(port_, "").find("\"reader\":{\"running\":false,\"waiting\":0}") == std::string::npos; });
+  WaitFor([&] { return StatusFor(port_, "").find("\"reader\":{\"running\":false,\"waiting\":0,") == std::string::npos; });
+  // A program without Origin waits: a page of https://a.cn is held up by another site, such a
+  // program by none.
+  const std::string idle = "\"otherSites\":{\"running\":false,\"waiting\":0}";
+  WaitFor([&] { return StatusFor(port_, "https://a.cn").find(idle) == std::string::npos; });
+  EXPECT_NE(StatusFor(port_, "").find(idle), std::string::npos);
   waiting.socket.close();
   server_->Stop();
 }

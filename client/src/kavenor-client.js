@@ -86,8 +86,8 @@ var ERRORS = {
     '读卡服务的操作员拒绝了本网站使用读卡器。如需使用，请在读卡服务的设置窗口里移除这个网站，下次连接时再选“允许”。',
     'The operator of the card-reader service refused this site the use of the reader. To use it, remove the site in the service\'s settings window and choose “允许” (allow) when asked again.'],
   SERVICE_BUSY: [null,
-    '读卡器正忙：它依次执行所有网页的命令，前面的命令还没有完成。请稍后重试，或把 timeoutMs 设长一些。',
-    'The reader is busy: it runs the commands of all pages one after another, and those ahead have not finished. Try again later, or allow a longer timeoutMs.'],
+    '读卡器正忙于其他网站的网页：它依次执行所有网页的命令，前面的命令还没有完成。请稍后重试，或把 timeoutMs 设长一些。',
+    'The reader is busy with pages of other sites: it runs the commands of all pages one after another, and those ahead have not finished. Try again later, or allow a longer timeoutMs.'],
   VERSION_MISMATCH: [null,
     '本机的读卡服务版本太旧，不支持本网页的读卡库（需要 ' + SERVICE_VERSION_REQUIRED + ' 或更新的版本）：请更新 Kavenor。',
     'The card-reader service on this computer is too old for this page\'s client library (it needs ' + SERVICE_VERSION_REQUIRED + ' or later): update Kavenor.'],
@@ -994,17 +994,18 @@ function timeoutError(status) {
   if (status && status.version && olderThan(status.version, SERVICE_VERSION_REQUIRED)) return versionMismatch(status.version);
   // The operator may still be deciding whether this site may use the reader.
   if (status && status.access === 'asking') return new KavenorError('OPERATOR_WAITING');
-  var reader = status && status.reader;
-  if (reader && (reader.running || reader.waiting > 0)) return busyError(reader);
+  // Only other sites' commands count: this page's own command may be the one that runs.
+  var others = status && status.reader && status.reader.otherSites;
+  if (others && (others.running || others.waiting > 0)) return busyError(others);
   return new KavenorError('TIMEOUT');
 }
 
 function busyError(reader) {
   var waiting = Math.max(0, Math.floor(Number(reader.waiting) || 0));
   var running = !!reader.running;
-  var zh = '读卡器正忙：' + [running ? '正在执行一条命令' : '', waiting ? '另有 ' + waiting + ' 条命令在排队' : '']
+  var zh = '读卡器正忙于其他网站的网页：' + [running ? '正在执行其中一条命令' : '', waiting ? '还有 ' + waiting + ' 条在排队' : '']
     .filter(Boolean).join('，') + '（读卡器依次执行所有网页的命令）。请稍后重试，或把 timeoutMs 设长一些。';
-  var en = 'The reader is busy: ' + [running ? 'a command is running' : '',
+  var en = 'The reader is busy with pages of other sites: ' + [running ? 'one of their commands is running' : '',
     waiting ? waiting + (waiting === 1 ? ' more waits' : ' more wait') : ''].filter(Boolean).join(' and ')
     + ' (it runs the commands of all pages one after another). Try again later, or allow a longer timeoutMs.';
   return new KavenorError('SERVICE_BUSY', { meaning: { zh: zh, en: en }, busy: { running: running, waiting: waiting } });
@@ -1056,7 +1057,8 @@ function withCommand(error, command, replace) {
   if (error.command !== null && !replace) return error;
   return new KavenorError(error.code, {
     meaning: error.meaning, reply: error.reply, command: command, reason: error.reason,
-    parameter: error.parameter, card: error.card, cause: error.cause,
+    parameter: error.parameter, card: error.card, cause: error.cause, busy: error.busy,
+    requiresUpdate: error.requiresUpdate, serviceVersion: error.serviceVersion,
   });
 }
 

@@ -137,7 +137,7 @@ async function runCommand(code) {
   clearResult('命令：' + text + '　·　等待回复…');
   let timeoutMs = REPLY_TIMEOUT_MS;
   if (code === '2') {
-    const waitMs = Number(text.slice(text.indexOf('=') + 1));
+    const waitMs = Number(/timeout=(\d+)/.exec(text)[1]);
     timeoutMs = Math.min(MAX_TIMEOUT_MS, REPLY_TIMEOUT_MS + waitMs);
     showNotice('busy', '正在等待读卡…', '请把证件放到读卡区，读到后立即显示。');
     startCountdown(waitMs);
@@ -305,12 +305,11 @@ function showCard(card, command, ms) {
   $('result').replaceChildren(recordTable(namedRows(card), cardPrefix(card)));
 }
 
-// The fields the card's kind carries, under their names: those the record holds, even empty, and
-// those the reader's SDK could not deliver.
+// The fields the record holds, even empty, under their names; those the reader's SDK could not
+// deliver are named in the notice instead.
 function namedRows(card) {
   return CARD_FIELDS.map(([field]) => field)
-    .filter((field) => field === 'kindLabel' || card[field] !== null || card.missingFields.includes(field)
-      || (field === 'passNumber' && card.oldCardNumber !== null))
+    .filter((field) => field === 'kindLabel' || card[field] !== null || (field === 'passNumber' && card.oldCardNumber !== null))
     .map((field) => {
       if (field === 'passNumber' && card.oldCardNumber !== null) {
         return ['原证件号码', card.oldCardNumber, 'oldCardNumber'];

@@ -4,7 +4,8 @@ import assert from 'node:assert/strict';
 import { after, before, describe, it } from 'node:test';
 import { launchBrowser } from '../pages/browser.mjs';
 import { readFileSync } from 'node:fs';
-import { clientSource, ON_PORT_1, packageDir, startProgram } from './support.mjs';
+import { freePort } from '../pages/real_program.mjs';
+import { callNames, clientSource, NodeWebSocket, ON_PORT_1, packageDir, startProgram, stubService, until } from './support.mjs';
 
 // Reads the card through the global Kavenor; the picture sizes as the browser decodes them.
 function readThroughPage(page, url) {
@@ -80,4 +81,73 @@ describe('the client in Chromium', () => {
       await browser.context.clearPermissions();
     });
   }
+});
+
+// The errors that say why a call failed, as a page of an allowed site meets them.
+describe('why a call failed, in Chromium', () => {
+  const SITE = 'https://counter.example.com';
+  const OTHER = 'https://other.example.com';
+  let browser;
+  let program;
+  let page;
+  before(async () => {
+    browser = await launchBrowser();
+    program = await startProgram({ model: 0, security: { AllowedOrigins: `${SITE},${OTHER}`, AskOperator: 0 },
+      scenarios: { ORV5U: { ...ON_PORT_1, 'delay.ORV_GetSAMID': 2000 } } });
+    await browser.context.grantPermissions(['local-network-access'], { origin: SITE });
+    page = await browser.newPage();
+    await page.route(SITE + '/**', (route) => route.fulfill({ contentType: 'text/html', body: '<!doctype html><title>counter</title>' }));
+    await page.goto(SITE + '/counter');
+    await page.addScriptTag({ content: clientSource() });
+  });
+  after(async () => {
+    await browser?.close();
+    await program?.stop();
+  });
+
+  // Runs `call` (a method and its arguments) on a client of `url` in the page; the error's code and more.
+  const failure = (url, method, args) => page.evaluate(async ([serviceUrl, name, params]) => {
+    const client = new Kavenor.KavenorClient({ url: serviceUrl, timeoutMs: 300 });
+    try {
+      await client[name](...params);
+      return { code: 'none' };
+    } catch (e) {
+      const told = { code: e.code, reason: e.reason, busy: e.busy, requiresUpdate: e.requiresUpdate, isKavenorError: e instanceof Kavenor.KavenorError };
+      return Object.fromEntries(Object.entries(told).filter(([, value]) => value !== null && value !== undefined));
+    } finally {
+      client.close();
+    }
+  }, [url, method, args]);
+
+  it('a stopped service: CONNECTION_FAILED, not reachable', async () => {
+    assert.deepEqual(await failure(`ws://127.0.0.1:${await freePort()}`, 'readCard', []),
+      { code: 'CONNECTION_FAILED', reason: 'SERVICE_UNREACHABLE', isKavenorError: true });
+  });
+
+  it('an unknown command: UNKNOWN_COMMAND, nothing sent', async () => {
+    assert.deepEqual(await failure(program.wsUrl, 'sendCommand', ['hello']), { code: 'UNKNOWN_COMMAND', isKavenorError: true });
+  });
+
+  it('behind a page of another site: SERVICE_BUSY', async () => {
+    const reads = () => callNames(program, 'ORV5U').filter((name) => name === 'ORV_GetSAMID').length;
+    const before = reads();
+    const other = new NodeWebSocket(program.wsUrl, undefined, OTHER);
+    other.onopen = () => other.send('5');
+    const answered = new Promise((done) => { other.onmessage = done; });
+    await until(() => reads() > before);
+    assert.deepEqual(await failure(program.wsUrl, 'readCard', []),
+      { code: 'SERVICE_BUSY', busy: { running: true, waiting: 0 }, isKavenorError: true });
+    await answered;
+    other.close();
+  });
+
+  it('a service too old for the library: VERSION_MISMATCH, the service to update', async () => {
+    const stub = await stubService({ status: { version: '1.0.0' } });
+    try {
+      assert.deepEqual(await failure(stub.url, 'readCard', []),
+        { code: 'VERSION_MISMATCH', requiresUpdate: { service: true, library: false }, isKavenorError: true });
+    } finally {
+      stub.close();
+    }
+  });
 });

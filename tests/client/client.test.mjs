@@ -1,6 +1,6 @@
 // The client's own behaviour: one command at a time in call order, time-outs that leave the next call
 // working, parameter checks before sending, connection failures and their likely reasons; how the
-// file loads; hand-written replies the simulated reader cannot make.
+// file loads; hand-written records the program does not send.
 import assert from 'node:assert/strict';
 import { existsSync } from 'node:fs';
 import { createRequire } from 'node:module';
@@ -25,7 +25,7 @@ describe('the command queue, time-outs and the connection', () => {
     client.close();
     assert.deepEqual([results[0].number, results[1].name, results[2], results[3]], [SAM, '张三丰', 'NOT_SUPPORTED', SAM]);
     assert.deepEqual(client.log.map((line) => line.slice(0, 12)),
-      ['socket', 'send 5', `reply ${SAM.slice(0, 6)}`, 'send 3', 'reply ORV5U|', 'send 6', 'reply 设备无此功能', 'send 5', `reply ${SAM.slice(0, 6)}`]);
+      ['socket', 'send 5', `reply ${SAM.slice(0, 6)}`, 'send 3?forma', 'reply {"read', 'send 6', 'reply 设备无此功能', 'send 5', `reply ${SAM.slice(0, 6)}`]);
   });
 
   it('a call without a reply in time rejects with TIMEOUT; its late reply is not taken for the next call', async () => {
@@ -36,9 +36,9 @@ describe('the command queue, time-outs and the connection', () => {
     const [late, next] = [client.readCard({ timeoutMs: 300 }), client.readSecurityModuleNumber()];
     const error = await rejectsWith(late, 'TIMEOUT');
     assert.ok(Date.now() - started >= 300);
-    assert.deepEqual([error.command, error.reply], ['3', null]);
+    assert.deepEqual([error.command, error.reply], ['3?format=json', null]);
     assert.equal((await next).number, SAM);   // after the service has finished the read
-    assert.deepEqual(client.log, ['socket', 'send 3', 'socket', 'send 5', `reply ${SAM}`]);
+    assert.deepEqual(client.log, ['socket', 'send 3?format=json', 'socket', 'send 5', `reply ${SAM}`]);
     assert.deepEqual(states, ['connecting ', 'open ', 'closed TIMEOUT', 'connecting ', 'open ']);
     client.close();
     assert.equal(client.state, 'closed');
@@ -76,7 +76,7 @@ describe('the command queue, time-outs and the connection', () => {
     const url = `ws://127.0.0.1:${await freePort()}`;
     const client = clientOf({ wsUrl: url });
     const error = await rejectsWith(client.readCard(), 'CONNECTION_FAILED');
-    assert.deepEqual([error.reason, error.command], ['SERVICE_UNREACHABLE', '3']);
+    assert.deepEqual([error.reason, error.command], ['SERVICE_UNREACHABLE', '3?format=json']);
     assert.ok(error.message.includes(url) && error.meaning.zh.includes(url));
     await rejectsWith(client.connect(), 'CONNECTION_FAILED');
     assert.equal((await rejectsWith(clientOf({ wsUrl: 'http://127.0.0.1' }).readCard(), 'CONNECTION_FAILED')).reason, 'INVALID_URL');
@@ -89,7 +89,7 @@ describe('the command queue, time-outs and the connection', () => {
     const reading = client.readCard();
     await sleep(300);
     await doomed.stop();
-    assert.equal((await rejectsWith(reading, 'CONNECTION_CLOSED')).command, '3');
+    assert.equal((await rejectsWith(reading, 'CONNECTION_CLOSED')).command, '3?format=json');
     assert.equal(client.state, 'closed');
   });
 
@@ -112,7 +112,7 @@ describe('the command queue, time-outs and the connection', () => {
       const stub = await stubService({ status: { access: 'asking' }, closeWith });
       try {
         const client = new Kavenor.KavenorClient({ url: stub.url, WebSocket: NodeWebSocket, ...options });
-        assert.equal((await rejectsWith(client.readCard(), 'OPERATOR_WAITING')).command, '3');
+        assert.equal((await rejectsWith(client.readCard(), 'OPERATOR_WAITING')).command, '3?format=json');
       } finally {
         stub.close();
       }
@@ -154,40 +154,32 @@ describe('parameters', () => {
     assert.equal(commands.readMemoryBlock(new Uint8Array([0, 1, 2, 0xab, 0xcd, 0xef]), 0), '7?Key=000102abcdef|Block=0');
     assert.equal(commands.writeMemoryBlock([15, 16, 17, 18, 19, 20], 255, new Uint8Array(16).fill(9)), `8?Key=0f1011121314|Block=255|WriteBuf=${'09'.repeat(16)}`);
     assert.deepEqual([commands.waitForCard(0), commands.waitForCard(2 ** 31 - 1), commands.readCardWithoutCheck(), commands.readBankCardNumber()],
-      ['2?timeout=0', '2?timeout=2147483647', '4', '9']);
+      ['2?timeout=0|format=json', '2?timeout=2147483647|format=json', '4?format=json', '9']);
     assert.throws(() => new Kavenor.KavenorClient({ timeoutMs: -1 }), (e) => e.code === 'INVALID_PARAMETER');
   });
 });
 
-describe('replies the simulated reader does not make', () => {
-  const FP = Buffer.alloc(1024, 7).toString('base64');
-  const [JPEG, BMP] = ['/9j/' + 'A'.repeat(296), 'Qk' + 'A'.repeat(298)];
-  const PERSON = ['张三', '男', '汉', '19800101', '示例路1号', '110101198001010011', '示例市公安局'];
-  // reply, expected fields, fields missing (null: layout not recognised)
-  const CASES = [
-    [['ORV-5A', '', '身份证', ...PERSON, '20100101', '20300101', '', FP, '1', '', '', '', '', JPEG],
-      { photo: 'data:image/jpeg;base64,' + JPEG, issueCount: 1 }, []],
-    [['ORV5U', 'x', '身份证', ...PERSON, '20100101', '20300101', '', FP, '', '', '', '', '', BMP], { cardFront: null }, ['cardFront', 'cardBack']],
-    [['ORV-9X', 'd', '身份证', ...PERSON, '20100101', '20300101', '', FP, '', '', '', '', '', BMP, BMP, BMP], { readerModel: 'ORV-9X', name: '张三' }, []],
-    // A 4-digit issue count is Base64 too: it must not pass for a fingerprint.
-    [['ORV-5A', '', '港澳台居住证（J）', ...PERSON, '20100101', '20300101', '', '1234', 'P', '', '', '', BMP], { fingerprint: null, issueCount: 1234 }, ['fingerprint']],
-    // An address holding "|": nothing is placed but the label and the pictures.
-    [['ORV5U', '', '身份证', '张三', '男', '汉', '19800101', '一|二', ...PERSON.slice(5), '1', '2', '', FP, '', '', '', '', '', BMP, BMP, BMP],
-      { kind: 'resident', name: null, cardBack: 'data:image/bmp;base64,' + BMP }, null],
-  ];
-  for (const [parts, expected, missing] of CASES) {
-    it(`${parts.slice(0, 4).join('|')}…: ${missing ? `missing [${missing}]` : 'not recognised'}`, () => {
-      const card = Kavenor.parseReply('3', parts.join('|'));
-      for (const [key, value] of Object.entries(expected)) assert.equal(card[key], value, key);
-      assert.deepEqual([card.layoutRecognized, card.missingFields], [missing !== null, missing ?? []]);
-    });
-  }
+describe('card records the program does not send', () => {
+  const RECORD = { readerModel: 'ORV-9X', deviceName: 'd', kind: 'J', kindLabel: '港澳台居住证（J）', name: '张三',
+    issueCount: 2, validFrom: null, validTo: null, photo: '/9j/' + 'A'.repeat(296), future: { x: 1 } };
 
-  it('texts that are no reply to their command are UNEXPECTED_REPLY', () => {
-    for (const [command, reply] of [['3', 'hello'], ['3', 'x|y|z'], ['4', '身份证|张三'], ['6', '04 03 02 01 '],
-      ['7', '04 03 02 01 |00 '], ['8', '04 03 02 01 |'], ['9', '6222021234567890123'], ['5', '05.01|x']]) {
+  it('a record of a model or field the client does not know: the fields it knows, the pictures by their type', () => {
+    const card = Kavenor.parseReply('3?format=json', JSON.stringify(RECORD));
+    assert.deepEqual([card.readerModel, card.deviceName, card.kind, card.kindName, card.name, card.issueCount],
+      ['ORV-9X', 'd', 'J', Kavenor.CERTIFICATE_KINDS.J, '张三', 2]);
+    assert.deepEqual([card.photo.slice(0, 23), card.cardFront, card.sex, card.missingFields],
+      ['data:image/jpeg;base64,', null, null, ['validFrom', 'validTo']]);
+    assert.equal('future' in card, false);
+  });
+
+  it('texts that are no reply to their command are UNEXPECTED_REPLY; a text record where JSON was asked, VERSION_MISMATCH', () => {
+    for (const [command, reply] of [['3?format=json', 'hello'], ['3?format=json', '{"readerModel":'], ['4?format=json', '[1,2]'],
+      ['3?format=json', '{"name":"张三"}'], ['3', 'ORV5U|x|身份证|张三'], ['6', '04 03 02 01 '], ['7', '04 03 02 01 |00 '],
+      ['8', '04 03 02 01 |'], ['9', '6222021234567890123'], ['5', '05.01|x']]) {
       assert.throws(() => Kavenor.parseReply(command, reply), (e) => e.code === 'UNEXPECTED_REPLY' && e.reply === reply, reply);
     }
+    const old = Kavenor.parseReply.bind(null, '2?timeout=5|format=json', 'ORV5U|x|身份证|张三');
+    assert.throws(old, (e) => e.code === 'VERSION_MISMATCH' && e.requiresUpdate.service && e.serviceVersion === null);
     assert.deepEqual(['Qk0', '/9j/4', 'iVBORw0KGgoA', 'AAAA'].map(Kavenor.imageMimeType), ['image/bmp', 'image/jpeg', 'image/png', null]);
   });
 });

@@ -13,6 +13,8 @@ import { NodeWebSocket, ON_PORT_1, packageDir, sleep, startProgram } from './sup
 const GUIDE = new URL('../../docs/web-developers.md', import.meta.url);
 const PAGE = 'http://localhost:5173';
 const SERVICE = '127.0.0.1:7415';
+// A page script has no end to wait for: should the example's promise never settle, this ends the test.
+const HANG_GUARD_MS = 120000;
 
 // [{ language, code, hint, line }] of every ```html and ```js block.
 function examples() {
@@ -32,7 +34,9 @@ function examples() {
 function pageOf({ language, code }) {
   if (language === 'html') return code;
   const imports = JSON.stringify({ imports: { 'kavenor-client': '/kavenor-client.mjs' } });
-  return `<!doctype html><meta charset="utf-8"><script type="importmap">${imports}</script>\n<script type="module">\n${code}\n</script>\n`;
+  // What follows the example's code runs once its last await is over: then all it shows is shown.
+  return `<!doctype html><meta charset="utf-8"><script type="importmap">${imports}</script>\n<script type="module">\n${code}\n`
+    + ';document.documentElement.dataset.exampleDone = "yes";\n</script>\n';
 }
 
 // Sends the page's WebSocket to the program: what a connection to the usual address would reach.
@@ -80,7 +84,7 @@ describe('the examples of the developers\' guide', () => {
   });
 
   for (const example of all) {
-    it(`line ${example.line} (${example.language}${example.hint ? ', ' + example.hint : ''}) runs and shows what it says`, async () => {
+    it(`line ${example.line} (${example.language}${example.hint ? ', ' + example.hint : ''}) runs and shows what it says`, { timeout: HANG_GUARD_MS }, async () => {
       const program = await programFor(example.hint);
       const page = await browser.newPage();
       const said = [];
@@ -102,8 +106,11 @@ describe('the examples of the developers\' guide', () => {
       const shown = async () => said.join('\n') + '\n' + await page.evaluate(() => document.body.innerText);
       for (;;) {
         assert.deepEqual([page.errors.map(String), dialogs], [[], []], `line ${example.line}`);
+        const done = await page.evaluate(() => document.documentElement.dataset.exampleDone === 'yes');
         const text = await shown();
-        if (expected.every((words) => text.includes(words))) break;
+        const missing = expected.filter((words) => !text.includes(words));
+        if (!missing.length) break;
+        assert.ok(!done, `line ${example.line} ended without showing ${JSON.stringify(missing)}:\n${text}`);
         await sleep(50);
       }
       await page.close();

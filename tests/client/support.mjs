@@ -72,7 +72,9 @@ export async function until(check) {
  */
 export async function stubService({ status = {}, reply, closeWith } = {}) {
   const server = createServer((request, response) => {
-    response.writeHead(200, { 'Content-Type': 'application/json', 'Access-Control-Allow-Origin': '*' });
+    const cors = { 'Access-Control-Allow-Origin': '*', 'Access-Control-Allow-Private-Network': 'true' };
+    if (request.method === 'OPTIONS') return void response.writeHead(204, cors).end();
+    response.writeHead(200, { 'Content-Type': 'application/json', ...cors });
     response.end(JSON.stringify({ product: 'Kavenor', version: Kavenor.VERSION, origin: null, access: 'allowed', ...status }));
   });
   const upgraded = new Set();
