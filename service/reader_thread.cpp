@@ -172,7 +172,8 @@ void ReaderThread::Loop() {
     const bool gone = busyClientGone_;
     busyWith_.reset();
     if (gone) {
-      if (job.command.code == CommandCode::kWaitingRead && !reply)
+      // Also when this last attempt read a card: nobody is left to take it.
+      if (job.command.code == CommandCode::kWaitingRead)
         std::cout << "The waiting read ends: its client has gone" << std::endl;
       continue;  // forgotten: nothing of it is left to release
     }

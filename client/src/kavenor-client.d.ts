@@ -215,8 +215,9 @@ export declare class KavenorClient {
   /** Any command text; resolves with the reply as it came. A text that is no command (2 to 9) is refused: UNKNOWN_COMMAND. */
   sendCommand(text: string, options?: CallOptions): Promise<string>;
   /**
-   * Calls callback with each card put on the reader (a card left lying there once), one waiting read
-   * after another, until options.signal aborts (then resolves). Rejects on a failure it cannot wait out.
+   * Calls callback with each card put on the reader (a card left lying there once, read again at most
+   * once a second), one waiting read after another, until options.signal aborts (then resolves).
+   * Rejects on a failure it cannot wait out.
    */
   watchCards(callback: (card: CardRecord) => void, options?: WatchOptions): Promise<void>;
 }

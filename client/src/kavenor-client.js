@@ -23,9 +23,11 @@ var DEFAULT_CONNECT_TIMEOUT_MS = 30000;
 var MAX_WAIT_MS = 2147483647;
 // The first service version with JSON card records and GET /status.
 var SERVICE_VERSION_REQUIRED = '1.1.0';
-// watchCards: how long each waiting read lasts, and the pause after a failure before the next.
+// watchCards: how long each waiting read lasts, the pause after a failure before the next, and
+// after a read of the card reported last.
 var WATCH_WAIT_MS = 5000;
 var WATCH_RETRY_MS = 2000;
+var WATCH_SAME_CARD_MS = 1000;
 
 // ---- errors ----
 
@@ -772,6 +774,9 @@ class KavenorClient {
         if (card.raw !== last) {
           last = card.raw;
           report(callback, card);
+        } else {
+          // Still lying there: no need to read it again at once.
+          await pause(WATCH_SAME_CARD_MS, signal);
         }
       } catch (error) {
         if (!(error instanceof KavenorError)) throw error;
