@@ -140,7 +140,8 @@ class InProcessService {
     WriteBenchConfig(app_.configPath(), port_);
     SetQuickReader(app_, scenario);
     drivers_ = app_.MakeDrivers();
-    server_ = std::make_unique<CWebSocketServer>(*drivers_, app_.configPath(), app_.moduleDir());
+    backend_ = std::make_unique<InProcessReader>(*drivers_);
+    server_ = std::make_unique<CWebSocketServer>(*backend_, app_.configPath(), app_.moduleDir());
     server_->Start();
   }
   ~InProcessService() { server_->Stop(); }
@@ -150,6 +151,7 @@ class InProcessService {
   testing::SimulatedApp app_{"full"};
   uint16_t port_;
   std::unique_ptr<ReaderDrivers> drivers_;
+  std::unique_ptr<InProcessReader> backend_;
   std::unique_ptr<CWebSocketServer> server_;
 };
 

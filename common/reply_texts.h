@@ -27,5 +27,8 @@ inline constexpr char16_t kLogAuthFailed[] = u"卡认证失败";
 inline constexpr char16_t kLogNoDevice[] = u"设备无法连接，请拔插一下设备";
 inline constexpr char16_t kLogReadFailed[] = u"读卡失败";
 inline constexpr char16_t kLogUnknownError[] = u"未知错误:";  // followed by the code in decimal
+inline constexpr char16_t kLogHostCrashed[] = u"读卡组件意外退出，已重新启动";
+inline constexpr char16_t kLogHostHung[] = u"读卡组件无响应，已重新启动";
+inline constexpr char16_t kLogHostFailing[] = u"读卡组件无法启动，稍后自动重试";
 
 }  // namespace kavenor::texts

@@ -37,6 +37,11 @@ inline constexpr TextSetting kDeniedOriginsSetting{u"Security", u"DeniedOrigins"
 // 1: the operator is asked about a site that neither list names; 0: such a site is refused.
 inline constexpr IntSetting kAskOperatorSetting{u"Security", u"AskOperator", 1};
 
+// 1: the reader SDK runs in the reader host, a child process; 0: in the program itself.
+inline constexpr IntSetting kIsolatedSetting{u"Reader", u"Isolated", 1};
+// How long one SDK call may take in the reader host before the host is ended, in milliseconds.
+inline constexpr IntSetting kCallTimeoutSetting{u"Reader", u"CallTimeoutMs", 20000};
+
 inline constexpr char16_t kSettingsFileName[] = u"Config.ini";
 
 }  // namespace kavenor

@@ -23,6 +23,10 @@ enum StatusCode : uint32_t {
   kStatusNoDevice = 2,    // no port of the reader could be opened
   kStatusReadFailed = 3,  // the card content could not be read
   kStatusBadSamId = 6,    // the security-module number is not in its dash-separated form
+  // The reader host's supervision.
+  kStatusHostCrashed = 100,  // the host ended unexpectedly; a fresh one runs
+  kStatusHostHung = 101,     // an SDK call did not return in time; the host was ended, a fresh one runs
+  kStatusHostFailing = 102,  // the host does not start; it is tried again later
 };
 
 // Receives each outcome of a reader operation, on the reader thread; must not wait for the window.

@@ -17,11 +17,7 @@ const char16_t* SdkFolderName(DriverKind kind) {
   return u"";
 }
 
-namespace {
-
-constexpr char16_t kLoadFailed[] = u"找不到Kadrel.dll或无法加载Kadrel.dll";
-
-}  // namespace
+const char16_t kLibraryLoadFailed[] = u"找不到Kadrel.dll或无法加载Kadrel.dll";
 
 const char16_t* ModelTag(DriverKind kind) {
   switch (kind) {
@@ -41,7 +37,7 @@ ReaderDriver::ReaderDriver(DriverKind kind, const std::u16string& moduleDir, con
   std::u16string libraryPath = moduleDir + SdkFolderName(kind_) + kPathSeparator + SharedLibrary::FileName(u"kadrel");
   library_ = SharedLibrary::Load(libraryPath);
   if (!library_.IsLoaded()) {
-    if (report) report(kLoadFailed);
+    if (report) report(kLibraryLoadFailed);
     return;
   }
   entry_ = BindEntryPoints(library_, kind_);

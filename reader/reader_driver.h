@@ -13,6 +13,9 @@
 
 namespace kavenor {
 
+// The start-up message of a library that cannot be loaded.
+extern const char16_t kLibraryLoadFailed[];
+
 // Shows a start-up message (a missing library); ShowStartupMessage in the program.
 using MessageSink = std::function<void(const std::u16string&)>;
 
@@ -37,6 +40,8 @@ class ReaderDriver {
   const std::u16string& settingsPath() const { return settingsPath_; }
   const std::u16string& deviceName() const { return deviceName_; }
   const EntryPoints& entryPoints() const { return entry_; }
+  // The reader host puts wrappers that watch each call in place of the library's functions.
+  void ReplaceEntryPoints(const EntryPoints& entries) { entry_ = entries; }
 
   // Where the operations report their outcomes; set by the program before the first operation.
   void SetStatusSink(StatusSink sink) { statusSink_ = std::move(sink); }

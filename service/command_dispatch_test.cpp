@@ -32,7 +32,8 @@ class DispatchTest : public ::testing::Test {
     std::optional<Command> command = ParseCommand(message);
     if (!command) return std::nullopt;
     if (command->code != CommandCode::kWaitingRead) return RunCommand(*command, model, *drivers_);
-    ReaderThread reader(*drivers_);
+    InProcessReader backend(*drivers_);
+    ReaderThread reader(backend);
     reader.Start(model);
     std::promise<std::u16string> reply;
     reader.Submit(1, *command, [&reply](const std::u16string& text) { reply.set_value(text); });

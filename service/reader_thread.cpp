@@ -27,8 +27,7 @@ std::string ExceptionText(std::exception_ptr error) {
 
 }  // namespace
 
-ReaderThread::ReaderThread(ReaderDrivers& drivers, CommandRunner runner)
-    : drivers_(drivers), runner_(runner ? std::move(runner) : CommandRunner(&RunCommand)) {}
+ReaderThread::ReaderThread(ReaderBackend& reader) : backend_(reader) {}
 
 ReaderThread::~ReaderThread() { Stop(); }
 
@@ -147,10 +146,21 @@ void ReaderThread::Finished(ClientId client) {
 
 void ReaderThread::Loop() {
   std::unique_lock<std::mutex> lock(mutex_);
+  bool stepped = false;
   for (;;) {
+    if (std::exchange(stepped, false)) {
+      // Between two steps, without the lock: the network side queues meanwhile.
+      lock.unlock();
+      backend_.Recover();
+      lock.lock();
+    }
     // A model change takes effect between two steps, never within one.
     ApplyRequestedModel();
-    if (stopping_) return;
+    if (stopping_) {
+      lock.unlock();
+      backend_.ThreadEnds();
+      return;
+    }
     const uint64_t now = TickCountMs();
     WakeDueWaits(now);
     if (ready_.empty()) {
@@ -168,6 +178,7 @@ void ReaderThread::Loop() {
     const int32_t model = model_;
     lock.unlock();
     std::optional<std::u16string> reply = Step(job, model);
+    stepped = true;
     lock.lock();
     const bool gone = busyClientGone_;
     busyWith_.reset();
@@ -197,13 +208,13 @@ void ReaderThread::Loop() {
 
 std::optional<std::u16string> ReaderThread::Step(Job& job, int32_t model) {
   try {
-    if (job.command.code != CommandCode::kWaitingRead) return runner_(job.command, model, drivers_);
+    if (job.command.code != CommandCode::kWaitingRead) return backend_.Run(job.command, model).value_or(u"");
     // The test comes before each attempt: a time-out of 0 makes none, and an attempt begun before
     // the deadline is finished.
     const uint64_t now = TickCountMs();
     if (!job.startMs) job.startMs = now;
     if (now - *job.startMs >= static_cast<uint64_t>(job.command.timeoutMs)) return std::u16string(texts::kWaitExpired);
-    if (std::optional<std::u16string> result = ReadAttempt(job.command, model, drivers_)) job.last = std::move(*result);
+    if (std::optional<std::u16string> result = backend_.Run(job.command, model)) job.last = std::move(*result);
     if (IsCardRecord(job.last)) return std::move(job.last);
     return std::nullopt;
   } catch (...) {

@@ -15,8 +15,8 @@
 #include <thread>
 #include <vector>
 
-#include "reader/reader_drivers.h"
 #include "service/command_params.h"
+#include "service/reader_backend.h"
 
 namespace kavenor {
 
@@ -27,14 +27,12 @@ class ReaderThread {
   // Takes the reply of one command, on the reader thread; must hand it on without waiting. Not
   // called for a client forgotten before its command was done, nor after Stop has returned.
   using ReplyFn = std::function<void(const std::u16string& reply)>;
-  // Runs a command of codes 3 to 9 with a model: RunCommand, or a stand-in in tests.
-  using CommandRunner = std::function<std::u16string(const Command&, int32_t model, ReaderDrivers&)>;
 
   // The most commands one client may have unanswered (queued or running).
   static constexpr size_t kMaxPendingPerClient = 64;
 
-  // `drivers` must outlive this object and be used by no other thread while the thread runs.
-  explicit ReaderThread(ReaderDrivers& drivers, CommandRunner runner = {});
+  // `reader` must outlive this object and be used by no other thread while the thread runs.
+  explicit ReaderThread(ReaderBackend& reader);
   ~ReaderThread();  // Stop()
   ReaderThread(const ReaderThread&) = delete;
   ReaderThread& operator=(const ReaderThread&) = delete;
@@ -91,8 +89,7 @@ class ReaderThread {
   void ApplyRequestedModel();
   void WakeDueWaits(uint64_t now);
 
-  ReaderDrivers& drivers_;
-  CommandRunner runner_;
+  ReaderBackend& backend_;
   std::thread thread_;
 
   mutable std::mutex mutex_;

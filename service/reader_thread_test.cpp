@@ -62,11 +62,25 @@ std::vector<std::pair<size_t, size_t>> ReaderCycles(const std::vector<Call>& cal
   return cycles;
 }
 
+// A reader whose commands a test decides.
+class StandInReader : public ReaderBackend {
+ public:
+  using Fn = std::function<std::u16string(const Command&, int32_t model)>;
+  explicit StandInReader(Fn run) : run_(std::move(run)) {}
+  std::array<bool, 3> LibrariesLoaded() const override { return {true, true, true}; }
+  void SetStatusSink(StatusSink) override {}
+  std::optional<std::u16string> Run(const Command& c, int32_t model) override { return run_(c, model); }
+
+ private:
+  Fn run_;
+};
+
 class ReaderThreadTest : public ::testing::Test {
  protected:
   void SetUp() override {
     for (DriverKind kind : {A, U, DriverKind::k5ULN}) app_.SetScenario(kind, {{"ports", "1"}});
     drivers_ = app_.MakeDrivers();
+    backend_ = std::make_unique<InProcessReader>(*drivers_);
   }
   void TearDown() override { SetDeviceModel(0); }
   size_t Count(DriverKind kind, const std::string& name) {
@@ -77,12 +91,13 @@ class ReaderThreadTest : public ::testing::Test {
 
   testing::SimulatedApp app_;
   std::unique_ptr<ReaderDrivers> drivers_;
+  std::unique_ptr<InProcessReader> backend_;
   Replies replies_;
 };
 
 TEST_F(ReaderThreadTest, ClientsGetTheirRepliesInTheirOwnOrderOneCommandAtATime) {
   app_.SetScenario(A, {{"ports", "1"}, {"delay_ms", "5"}});
-  ReaderThread reader(*drivers_);
+  ReaderThread reader(*backend_);
   reader.Start(kModelOrv5a);
   const std::vector<std::string> commands = {"6", "7?Key=ffffffffffff|Block=1", "9"};
   for (const std::string& command : commands)
@@ -108,7 +123,7 @@ TEST_F(ReaderThreadTest, ClientsGetTheirRepliesInTheirOwnOrderOneCommandAtATime)
 
 TEST_F(ReaderThreadTest, AGoneClientsQueuedCommandsNeverReachTheReader) {
   app_.SetScenario(A, {{"ports", "1"}, {"delay_ms", "100"}});
-  ReaderThread reader(*drivers_);
+  ReaderThread reader(*backend_);
   reader.Start(kModelOrv5a);
   for (int i = 0; i < 4; ++i) ASSERT_TRUE(reader.Submit(1, Parsed("6"), replies_.To(1)));
   while (Count(A, "ORV_InitComm") == 0) SleepMs(5);
@@ -124,7 +139,7 @@ TEST_F(ReaderThreadTest, AGoneClientsQueuedCommandsNeverReachTheReader) {
 
 TEST_F(ReaderThreadTest, OtherClientsAreServedBetweenTheAttemptsOfAWaitingRead) {
   app_.SetScenario(U, {{"ports", "1"}, {"card", "0"}});
-  ReaderThread reader(*drivers_);
+  ReaderThread reader(*backend_);
   reader.Start(kModelOrv5u);
   ASSERT_TRUE(reader.Submit(1, Parsed("2?timeout=1600"), replies_.To(1)));
   while (Count(U, "ORV_CloseComm") == 0) SleepMs(5);
@@ -145,7 +160,7 @@ TEST_F(ReaderThreadTest, OtherClientsAreServedBetweenTheAttemptsOfAWaitingRead) 
 
 TEST_F(ReaderThreadTest, AWaitWithoutCardAttemptsEveryHalfSecondAndPostsEachOutcome) {
   app_.SetScenario(U, {{"ports", "1"}, {"card", "0"}});
-  ReaderThread reader(*drivers_);
+  ReaderThread reader(*backend_);
   reader.Start(kModelOrv5u);
   app_.TakeStatuses();
   const uint64_t start = TickCountMs();
@@ -164,7 +179,7 @@ TEST_F(ReaderThreadTest, AWaitWithoutCardAttemptsEveryHalfSecondAndPostsEachOutc
 
 TEST_F(ReaderThreadTest, AModelChangeCountsFromTheNextCommandOrAttempt) {
   app_.SetScenario(U, {{"ports", "1"}, {"delay_ms", "150"}});
-  ReaderThread reader(*drivers_);
+  ReaderThread reader(*backend_);
   reader.Start(kModelOrv5u);
   EXPECT_EQ(CurrentDeviceModel(), kModelOrv5u);
   ASSERT_TRUE(reader.Submit(1, Parsed("3"), replies_.To(1)));
@@ -193,7 +208,7 @@ TEST_F(ReaderThreadTest, AModelChangeCountsFromTheNextCommandOrAttempt) {
 
 TEST_F(ReaderThreadTest, AGoneClientsWaitEndsAndStopEndsAWaitBetweenAttempts) {
   app_.SetScenario(U, {{"ports", "1"}, {"card", "0"}});
-  ReaderThread reader(*drivers_);
+  ReaderThread reader(*backend_);
   reader.Start(kModelOrv5u);
   ASSERT_TRUE(reader.Submit(1, Parsed("2?timeout=60000"), replies_.To(1)));
   while (Count(U, "ORV_CloseComm") == 0) SleepMs(5);
@@ -213,11 +228,12 @@ TEST_F(ReaderThreadTest, AClientWithSixtyFourCommandsWaitingIsRefusedAMoreOthers
   std::mutex mutex;
   std::condition_variable released;
   bool go = false;
-  ReaderThread reader(*drivers_, [&](const Command&, int32_t, ReaderDrivers&) {
+  StandInReader held([&](const Command&, int32_t) {
     std::unique_lock<std::mutex> lock(mutex);
     released.wait(lock, [&] { return go; });
     return std::u16string(u"done");
   });
+  ReaderThread reader(held);
   reader.Start(kModelOrv5a);
   for (size_t i = 0; i < ReaderThread::kMaxPendingPerClient; ++i) EXPECT_TRUE(reader.Submit(1, Parsed("9"), replies_.To(1)));
   EXPECT_FALSE(reader.Submit(1, Parsed("9"), replies_.To(1)));
@@ -239,10 +255,11 @@ TEST_F(ReaderThreadTest, AClientWithSixtyFourCommandsWaitingIsRefusedAMoreOthers
 }
 
 TEST_F(ReaderThreadTest, ACommandThatThrowsGetsItsOperationsFailureText) {
-  ReaderThread reader(*drivers_, [](const Command& c, int32_t model, ReaderDrivers& d) -> std::u16string {
+  StandInReader throwing([this](const Command& c, int32_t model) {
     if (c.code == CommandCode::kM1Read) throw std::runtime_error("the SDK gave a length past its buffer");
-    return RunCommand(c, model, d);
+    return *backend_->Run(c, model);
   });
+  ReaderThread reader(throwing);
   reader.Start(kModelOrv5a);
   ::testing::internal::CaptureStdout();
   ASSERT_TRUE(reader.Submit(1, Parsed("7?Key=ffffffffffff|Block=1"), replies_.To(1)));

@@ -216,9 +216,9 @@ void RunLoop(ServiceEndpoint& endpoint) {
 // reader thread. Everything here but Stop runs on the service thread.
 class CWebSocketServer::Session {
  public:
-  Session(const ReaderDrivers& drivers, ReaderThread& reader, const std::u16string& pageDir, BindScope bind, SiteDecisions& sites,
+  Session(const ReaderBackend& backend, ReaderThread& reader, const std::u16string& pageDir, BindScope bind, SiteDecisions& sites,
           const ServiceHooks& hooks, long operatorAnswerMs, uint16_t port, bool verboseLog)
-      : drivers_(drivers), reader_(reader), pageDir_(pageDir), sites_(sites), hooks_(hooks), operatorAnswerMs_(operatorAnswerMs),
+      : backend_(backend), reader_(reader), pageDir_(pageDir), sites_(sites), hooks_(hooks), operatorAnswerMs_(operatorAnswerMs),
         port_(port) {
     const int listeners = bind == BindScope::kLoopbackOnly ? 2 : 1;
     for (int i = 0; i < listeners; ++i) {
@@ -571,9 +571,8 @@ class CWebSocketServer::Session {
         break;
     }
     status.model = CurrentDeviceModel();
-    status.sdkLoaded[0] = drivers_.Reader5A.IsBound();
-    status.sdkLoaded[1] = drivers_.Reader5U.IsBound();
-    status.sdkLoaded[2] = drivers_.Reader5ULN.IsBound();
+    const std::array<bool, 3> loaded = backend_.LibrariesLoaded();
+    std::copy(loaded.begin(), loaded.end(), status.sdkLoaded);
     const ReaderThread::Load load = reader_.CurrentLoad();
     status.commandRunning = load.running;
     status.commandsWaiting = load.waiting;
@@ -716,7 +715,7 @@ class CWebSocketServer::Session {
     }
   }
 
-  const ReaderDrivers& drivers_;  // only whether each library is loaded, fixed at start
+  const ReaderBackend& backend_;  // only whether each library is loaded
   ReaderThread& reader_;
   const std::u16string& pageDir_;
   SiteDecisions& sites_;
@@ -736,13 +735,13 @@ class CWebSocketServer::Session {
   std::map<std::string, std::shared_ptr<websocketpp::lib::asio::steady_timer>> questions_;
 };
 
-CWebSocketServer::CWebSocketServer(ReaderDrivers& drivers, std::u16string settingsPath, std::u16string pageDir,
-                                   ServiceHooks hooks, ReaderThread::CommandRunner runner)
-    : drivers_(drivers),
+CWebSocketServer::CWebSocketServer(ReaderBackend& reader, std::u16string settingsPath, std::u16string pageDir,
+                                   ServiceHooks hooks)
+    : backend_(reader),
       settingsPath_(std::move(settingsPath)),
       pageDir_(std::move(pageDir)),
       hooks_(std::move(hooks)),
-      reader_(drivers_, std::move(runner)) {
+      reader_(backend_) {
   // The settings window shows the sites before the service has started.
   sites_.Load(ReadAccessRules(settingsPath_), settingsPath_);
 }
@@ -763,7 +762,7 @@ int CWebSocketServer::Run() {
   const uint16_t port = static_cast<uint16_t>(static_cast<uint32_t>(configuredPort) & 0xFFFFu);
 
   try {
-    Session session(drivers_, reader_, pageDir_, rules.bind, sites_, hooks_, operatorAnswerMs_, port, verboseLog_);
+    Session session(backend_, reader_, pageDir_, rules.bind, sites_, hooks_, operatorAnswerMs_, port, verboseLog_);
     {
       std::lock_guard<std::mutex> lock(sessionMutex_);
       session_ = &session;

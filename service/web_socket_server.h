@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "common/settings_keys.h"
-#include "reader/reader_drivers.h"
+#include "service/reader_backend.h"
 #include "service/reader_thread.h"
 #include "service/site_decisions.h"
 
@@ -41,9 +41,9 @@ class CWebSocketServer {
  public:
   // `settingsPath`: the Config.ini to read; `pageDir`: the folder of the test pages, ending in a
   // separator. The program passes the files beside the executable, tests a scratch app folder.
-  // `drivers` must outlive this object; only its reader thread uses them while the service runs.
-  CWebSocketServer(ReaderDrivers& drivers, std::u16string settingsPath, std::u16string pageDir,
-                   ServiceHooks hooks = {}, ReaderThread::CommandRunner runner = {});
+  // `reader` must outlive this object; only its reader thread uses it while the service runs.
+  CWebSocketServer(ReaderBackend& reader, std::u16string settingsPath, std::u16string pageDir,
+                   ServiceHooks hooks = {});
   ~CWebSocketServer();  // Stop()
   CWebSocketServer(const CWebSocketServer&) = delete;
   CWebSocketServer& operator=(const CWebSocketServer&) = delete;
@@ -91,7 +91,7 @@ class CWebSocketServer {
  private:
   class Session;
 
-  ReaderDrivers& drivers_;
+  ReaderBackend& backend_;
   std::u16string settingsPath_;
   std::u16string pageDir_;  // with a trailing separator, or empty
   ServiceHooks hooks_;

@@ -53,7 +53,8 @@ class WebSocketServerTest : public ::testing::Test {
     asio::io_context io;
     port_ = Tcp::acceptor(io, Tcp::endpoint(kLoopback, 0)).local_endpoint().port();
     drivers_ = app_.MakeDrivers();
-    server_ = std::make_unique<CWebSocketServer>(*drivers_, app_.configPath(), app_.moduleDir());
+    backend_ = std::make_unique<InProcessReader>(*drivers_);
+    server_ = std::make_unique<CWebSocketServer>(*backend_, app_.configPath(), app_.moduleDir());
   }
   void TearDown() override { SetDeviceModel(0); }
   void WriteConfig(int64_t port, int model) {
@@ -63,6 +64,7 @@ class WebSocketServerTest : public ::testing::Test {
   testing::SimulatedApp app_;
   uint16_t port_ = 0;
   std::unique_ptr<ReaderDrivers> drivers_;
+  std::unique_ptr<InProcessReader> backend_;
   std::unique_ptr<CWebSocketServer> server_;
 };
 
@@ -215,7 +217,7 @@ TEST_F(WebSocketServerTest, APageOfANewSiteWaitsForTheOperator) {
     std::lock_guard<std::mutex> lock(op.mutex);
     op.withdrawn.push_back(site);
   };
-  server_ = std::make_unique<CWebSocketServer>(*drivers_, app_.configPath(), app_.moduleDir(), hooks);
+  server_ = std::make_unique<CWebSocketServer>(*backend_, app_.configPath(), app_.moduleDir(), hooks);
   const long answerMs = 2000;
   server_->SetOperatorAnswerTime(answerMs);
   server_->Start();

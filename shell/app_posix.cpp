@@ -19,7 +19,7 @@
 #include "common/startup_message.h"
 #include "common/status_message.h"
 #include "common/text.h"
-#include "reader/reader_drivers.h"
+#include "reader_host/isolated_reader.h"
 #include "service/web_socket_server.h"
 #include "shell/relaunch.h"
 #include "shell/single_instance.h"
@@ -49,9 +49,6 @@ bool OpenClosedStandardStreams() {
   return true;
 }
 const bool g_standardStreamsOpen = OpenClosedStandardStreams();
-
-// Bound while the process's objects are constructed, before main runs.
-ReaderDrivers g_readerDrivers(GetModuleDirWithSeparator(), ShowStartupMessage);
 
 // Before anything has started that would have to end in order.
 [[noreturn]] void EndProcess(int code) { std::_Exit(code); }
@@ -90,7 +87,8 @@ void PrintLogLine(const std::u16string& text) {
 
 class StandInShell {
  public:
-  StandInShell() : settingsPath_(SettingsFilePath()), instance_(u"Kavenor") {}
+  // `reader` must outlive the shell.
+  explicit StandInShell(ReaderBackend& reader) : reader_(reader), settingsPath_(SettingsFilePath()), instance_(u"Kavenor") {}
 
   // The window's initialisation, less the window. `verbose`: the endpoint's devel and frame lines too.
   void Initialise(bool verbose) {
@@ -107,8 +105,8 @@ class StandInShell {
     };
     hooks.listenFailed = [](uint16_t port) { PostToWindow(nullptr, ServiceFailedMessage, port); };
     hooks.awaitPredecessor = [this] { return instance_.AwaitPredecessor(kPredecessorWaitMs); };
-    g_readerDrivers.SetStatusSink([](uint32_t code) { PostToWindow(nullptr, StatusMessage, code); });
-    server_ = std::make_unique<CWebSocketServer>(g_readerDrivers, settingsPath_, GetModuleDirWithSeparator(),
+    reader_.SetStatusSink([](uint32_t code) { PostToWindow(nullptr, StatusMessage, code); });
+    server_ = std::make_unique<CWebSocketServer>(reader_, settingsPath_, GetModuleDirWithSeparator(),
                                                  std::move(hooks));
     server_->SetVerboseLog(verbose);
     server_->Start();
@@ -140,6 +138,7 @@ class StandInShell {
     return false;
   }
 
+  ReaderBackend& reader_;
   std::u16string settingsPath_;
   SingleInstance instance_;
   std::unique_ptr<CWebSocketServer> server_;
@@ -158,7 +157,10 @@ int Main(int argc, char** argv) {
       return 2;
     }
   }
-  StandInShell shell;
+  // First, as the process-wide objects are on Windows: the reader host loads the libraries, and a
+  // library that does not load is reported before anything else.
+  const std::unique_ptr<ReaderBackend> reader = StartReader(GetModuleDirWithSeparator(), ShowStartupMessage);
+  StandInShell shell(*reader);
   shell.Initialise(verbose);
   shell.Run();
   return 0;

@@ -7,14 +7,11 @@
 #include "common/exe_dir.h"
 #include "common/line_output.h"
 #include "common/startup_message.h"
-#include "reader/reader_drivers.h"
+#include "reader_host/isolated_reader.h"
 #include "shell/kavenor_dlg_win.h"
 
 namespace kavenor {
 namespace {
-
-// Bound while the process's objects are constructed, before wWinMain runs.
-ReaderDrivers g_readerDrivers(GetModuleDirWithSeparator(), ShowStartupMessage);
 
 class CKavenorApp {
  public:
@@ -23,12 +20,14 @@ class CKavenorApp {
 
   // Runs the settings window; its modal run ends with the service and the reader stopped in order.
   int InitInstance() {
+    // First: the reader host loads the libraries, and a library that does not load is shown at once.
+    const std::unique_ptr<ReaderBackend> reader = StartReader(GetModuleDirWithSeparator(), ShowStartupMessage);
     INITCOMMONCONTROLSEX controls{8, 0xFF};
     InitCommonControlsEx(&controls);
     RegisterApplicationRestart(L"", 0);
     UseWholeLinesOnStandardStreams();
 
-    CKavenorDlg dialog(g_readerDrivers);
+    CKavenorDlg dialog(*reader);
     dialog.DoModal();
     return 0;
   }

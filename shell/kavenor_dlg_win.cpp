@@ -38,13 +38,13 @@ std::u16string ApplicationName() {
 
 }  // namespace
 
-CKavenorDlg::CKavenorDlg(ReaderDrivers& drivers)
+CKavenorDlg::CKavenorDlg(ReaderBackend& reader)
     : ModalDialog(IDD_KAVENOR_DIALOG),
-      drivers_(drivers),
+      reader_(reader),
       settingsPath_(SettingsFilePath()),
       instance_(u"Kavenor"),
       icon_(LoadIconW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_KAVENOR))),
-      server_(drivers_, settingsPath_, GetModuleDirWithSeparator(),
+      server_(reader_, settingsPath_, GetModuleDirWithSeparator(),
               ServiceHooks{{},
                            [this](uint16_t port) { PostToWindow(windowCopy_, ServiceFailedMessage, port); },
                            [this] { return instance_.AwaitPredecessor(kPredecessorWaitMs); },
@@ -95,7 +95,7 @@ BOOL CKavenorDlg::OnInitDialog() {
   SetWindowTextW(deviceNameBox_, W(deviceName_));
   ShowSites();
 
-  drivers_.SetStatusSink([self](uint32_t code) { PostToWindow(self, StatusMessage, code); });
+  reader_.SetStatusSink([self](uint32_t code) { PostToWindow(self, StatusMessage, code); });
   server_.Start([self] { SendMessageW(self, WM_SYSCOMMAND, SC_MINIMIZE, 0); });
   return TRUE;
 }

@@ -12,7 +12,6 @@
 #include <utility>
 #include <vector>
 
-#include "reader/reader_drivers.h"
 #include "service/web_socket_server.h"
 #include "shell/dialog_win.h"
 #include "shell/settings_change.h"
@@ -23,8 +22,8 @@ namespace kavenor {
 
 class CKavenorDlg : public ModalDialog {
  public:
-  // `drivers` must outlive the dialog; its reader thread uses them until the modal run has ended.
-  explicit CKavenorDlg(ReaderDrivers& drivers);
+  // `reader` must outlive the dialog; its reader thread uses it until the modal run has ended.
+  explicit CKavenorDlg(ReaderBackend& reader);
 
  protected:
   BOOL OnInitDialog() override;
@@ -56,7 +55,7 @@ class CKavenorDlg : public ModalDialog {
   void Relaunch();
   int ShowMessage(const std::u16string& text, UINT style);
 
-  ReaderDrivers& drivers_;
+  ReaderBackend& reader_;
   std::u16string settingsPath_;
   SingleInstance instance_;
 

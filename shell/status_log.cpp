@@ -12,6 +12,9 @@ std::u16string StatusLogText(uint32_t code) {
     case kStatusAuthFailed: return texts::kLogAuthFailed;
     case kStatusNoDevice: return texts::kLogNoDevice;
     case kStatusReadFailed: return texts::kLogReadFailed;
+    case kStatusHostCrashed: return texts::kLogHostCrashed;
+    case kStatusHostHung: return texts::kLogHostHung;
+    case kStatusHostFailing: return texts::kLogHostFailing;
     default: return texts::kLogUnknownError + DecimalText(static_cast<int>(code));
   }
 }

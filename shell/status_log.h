@@ -12,7 +12,8 @@ namespace kavenor {
 constexpr size_t kStatusLogLimit = 10240;
 
 // The log text of a status code: 0 "读卡成功", 1 "卡认证失败", 2 "设备无法连接，请拔插一下设备",
-// 3 "读卡失败", any other "未知错误:%d" (the code printed as a signed number).
+// 3 "读卡失败", the reader host's 100 "读卡组件意外退出，已重新启动", 101 "读卡组件无响应，已重新启动",
+// 102 "读卡组件无法启动，稍后自动重试", any other "未知错误:%d" (the code printed as a signed number).
 std::u16string StatusLogText(uint32_t code);
 
 // "服务未能启动：端口N已被占用或无法使用".

@@ -20,6 +20,7 @@ TEST(StatusLogTest, OneLinePerCode) {
   const std::pair<uint32_t, std::u16string> cases[] = {
       {0, u"读卡成功"}, {1, u"卡认证失败"}, {2, u"设备无法连接，请拔插一下设备"}, {3, u"读卡失败"},
       {6, u"未知错误:6"}, {7, u"未知错误:7"}, {4294967295u, u"未知错误:-1"},  // compared unsigned, printed signed
+      {100, u"读卡组件意外退出，已重新启动"}, {101, u"读卡组件无响应，已重新启动"}, {102, u"读卡组件无法启动，稍后自动重试"},
   };
   for (const auto& [code, text] : cases)
     EXPECT_EQ(StatusLogLine(StatusLogText(code), When()), u"2024-03-05 14:07:09 " + text) << code;
