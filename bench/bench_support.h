@@ -39,13 +39,16 @@ void EndChild(pid_t pid);
 // by side), the ORV5A reader answers at once on port 1; `scenario` adds to or replaces its lines.
 class ChildProgram {
  public:
+  // The reader host beside `program` is copied too. `configExtra`: more Config.ini lines.
   ChildProgram(const std::u16string& program, bool stdoutToFile,
-               const std::vector<std::pair<std::string, std::string>>& scenario = {});
+               const std::vector<std::pair<std::string, std::string>>& scenario = {},
+               const std::string& configExtra = {});
   ~ChildProgram();
   ChildProgram(const ChildProgram&) = delete;
   ChildProgram& operator=(const ChildProgram&) = delete;
 
   uint16_t port() const { return port_; }
+  testing::SimulatedApp& app() { return app_; }
   double ResidentMb() const;  // VmRSS
   std::string StdoutText() const;
 
@@ -59,8 +62,9 @@ class ChildProgram {
 // scenario read once; `extra` lines are laid over it.
 void SetQuickReader(testing::SimulatedApp& app, const std::vector<std::pair<std::string, std::string>>& extra = {});
 
-// Writes Config.ini for `port` and model 1, as a relaunch (no single-instance check).
-void WriteBenchConfig(const std::u16string& path, uint16_t port);
+// Writes Config.ini for `port` and model 1, as a relaunch (no single-instance check); `extra` lines
+// before them override them.
+void WriteBenchConfig(const std::u16string& path, uint16_t port, const std::string& extra = {});
 
 // A WebSocket client over plain Asio sockets, run on the calling thread: many connections, each
 // through its opening handshake, and round trips on all of them at once.
@@ -88,7 +92,7 @@ class RoundTripClient {
   struct Connection {
     explicit Connection(boost::asio::io_context& io) : socket(io) {}
     boost::asio::ip::tcp::socket socket;
-    std::array<uint8_t, 4096> in{};
+    std::vector<uint8_t> in = std::vector<uint8_t>(4096);  // grown for a longer reply
     size_t used = 0;
     size_t left = 0;
     Clock::time_point sent;

@@ -161,9 +161,14 @@ bool JsonRecordBench() {
 }  // namespace
 }  // namespace kavenor
 
+namespace kavenor {
+bool ReaderHostBench();
+}
+
 int main() {
   bool ok = kavenor::MemoryBench();
   ok = kavenor::RecordBench() && ok;
   ok = kavenor::JsonRecordBench() && ok;
+  ok = kavenor::ReaderHostBench() && ok;
   return ok ? 0 : 1;
 }

@@ -72,14 +72,19 @@ class Signer:
         os.replace(signed, path)
 
 
+PROGRAMS = ["Kavenor.exe", "KavenorReaderHost.exe"]
+
+
 def stage(target, build, version, signer, dest):
     """Lays out the program folder as it is shipped."""
     info = TARGETS[target]
     app = build / "app"
     strip = f"{info['tools']}-strip"
     dest.mkdir(parents=True)
-    subprocess.run([strip, "-o", str(dest / "Kavenor.exe"), str(app / "Kavenor.exe")], check=True)
-    signer.sign(dest / "Kavenor.exe")
+    # The program and its reader host, the process that loads the SDK: both signed.
+    for program in PROGRAMS:
+        subprocess.run([strip, "-o", str(dest / program), str(app / program)], check=True)
+        signer.sign(dest / program)
     for page in PAGES:
         shutil.copy2(app / page, dest / page)
     for folder, models in SDK_FOLDERS.items():

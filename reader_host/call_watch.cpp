@@ -59,15 +59,10 @@ CallWatch::~CallWatch() {
 }
 
 void CallWatch::Begin(uint8_t call) {
-  bool wake = false;
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    inCall_ = true;
-    call_ = call;
-    callStartMs_ = TickCountMs();
-    wake = idle_;
-  }
-  if (wake) changed_.notify_one();
+  std::lock_guard<std::mutex> lock(mutex_);
+  inCall_ = true;
+  call_ = call;
+  callStartMs_ = TickCountMs();
 }
 
 void CallWatch::End() {
@@ -88,9 +83,8 @@ void CallWatch::Loop() {
   std::unique_lock<std::mutex> lock(mutex_);
   while (!stopping_) {
     if (!inCall_) {
-      idle_ = true;
-      changed_.wait(lock);
-      idle_ = false;
+      // A call that begins meanwhile is seen within one deadline of its start, in time for it.
+      changed_.wait_for(lock, std::chrono::milliseconds(deadlineMs_));
       continue;
     }
     // A later call has a later deadline: waking at this one's is never late for the next.

@@ -1,6 +1,7 @@
-// The deadline on each SDK call in the reader host. A thread of its own sleeps while no call runs,
-// wakes at the deadline of the call under way (rarely more: one wake per deadline while calls go
-// on), and reports a call that has not returned by then. The watched calls cost two short locks.
+// The deadline on each SDK call in the reader host. A thread of its own looks once per deadline
+// (20 s by default) and, when a call is under way, sleeps until that call's deadline: a call that
+// has not returned by then is reported at once. The calls never wake it (that would cost every
+// command a thread switch); they cost two short locks.
 #pragma once
 
 #include <condition_variable>
@@ -37,7 +38,6 @@ class CallWatch {
   std::mutex mutex_;
   std::condition_variable changed_;
   bool inCall_ = false;
-  bool idle_ = true;  // the watch sleeps without a deadline: a new call must wake it
   bool stopping_ = false;
   uint8_t call_ = 0;
   uint64_t callStartMs_ = 0;

@@ -69,6 +69,16 @@ bool DecodeRun(const std::string& payload, Command& c, int32_t& model) {
 
 bool SendReply(HostChannel& channel, const std::optional<std::u16string>& reply) {
   const size_t textBytes = reply ? reply->size() * sizeof(char16_t) : 0;
+  if (textBytes > kMostInlineReplyBytes && textBytes <= kReplyAreaBytes && channel.replyArea()) {
+    // The program reads it before it sends the next command: the area is free until then.
+    std::memcpy(channel.replyArea(), reply->data(), textBytes);
+    std::string head;
+    PutU32(head, 6);
+    head += static_cast<char>(FrameKind::kReply);
+    head += '\2';
+    PutU32(head, static_cast<uint32_t>(reply->size()));
+    return channel.Write(head.data(), head.size());
+  }
   if (textBytes + 2 > kMostFrameBytes) return false;
   std::string head;
   PutU32(head, static_cast<uint32_t>(textBytes + 2));
@@ -79,7 +89,16 @@ bool SendReply(HostChannel& channel, const std::optional<std::u16string>& reply)
 
 bool ReadReply(HostChannel& channel, uint32_t bytes, std::optional<std::u16string>& reply) {
   char has = 0;
-  if (bytes < 1 || (bytes - 1) % 2 != 0 || !channel.Read(&has, 1)) return false;
+  if (bytes < 1 || !channel.Read(&has, 1)) return false;
+  if (has == 2) {
+    char units[4];
+    if (bytes != 5 || !channel.Read(units, sizeof units)) return false;
+    const uint32_t count = GetU32(units);
+    if (!channel.replyArea() || count > kReplyAreaBytes / sizeof(char16_t)) return false;
+    reply.emplace(reinterpret_cast<const char16_t*>(channel.replyArea()), count);
+    return true;
+  }
+  if ((bytes - 1) % 2 != 0) return false;
   if (!has) {
     reply.reset();
     return bytes == 1;

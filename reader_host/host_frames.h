@@ -20,7 +20,8 @@ enum class FrameKind : uint8_t {
   kRun = 1,    // model (4), command (Encode)
   kReady = 2,  // 3 bytes: whether each library (ORV5A, ORV5U, ORV5ULN) loaded
   kStatus = 3, // a status code (4)
-  kReply = 4,  // 1 byte (1: a text follows, 0: no reply), then the text's UTF-16 units
+  kReply = 4,  // 1 byte (1: a text follows, 0: no reply, 2: a text of N units lies in the reply
+               // area), then the text's UTF-16 units, or N (4)
   kHung = 5,   // the entry point (1) whose call did not return; kLoading for the libraries' loading
 };
 
@@ -43,7 +44,10 @@ std::optional<FrameHead> ReadFrameHead(HostChannel& channel);
 std::string EncodeRun(const Command& command, int32_t model);
 bool DecodeRun(const std::string& payload, Command& command, int32_t& model);
 
-// Writes the kReply frame of `reply`, its text straight from where it lies.
+// A reply text longer than this is handed over in the channel's reply area, where it has one.
+constexpr size_t kMostInlineReplyBytes = 64u << 10;
+
+// Writes the kReply frame of `reply`, its text straight from where it lies or through the reply area.
 bool SendReply(HostChannel& channel, const std::optional<std::u16string>& reply);
 // Reads a kReply payload of `bytes` from the channel.
 bool ReadReply(HostChannel& channel, uint32_t bytes, std::optional<std::u16string>& reply);

@@ -13,7 +13,13 @@
 
 namespace kavenor {
 
-// One end of the channel between the program and the host. Blocking, whole reads and writes.
+// The reply area's size: more than the largest card record (two card images of the most the SDK's
+// buffers hold, 2 x 20 MB, and the rest).
+constexpr size_t kReplyAreaBytes = 48u << 20;
+
+// One end of the channel between the program and the host. Blocking, whole reads and writes, and
+// a memory area both sides map, where a long reply is handed over with one copy on each side
+// instead of two through the system's buffers.
 class HostChannel {
  public:
   struct Ends;  // the platform's descriptors or handles, closed by the deleter
@@ -34,6 +40,9 @@ class HostChannel {
   bool Read(void* data, size_t size);
   // The other side reads the end of the stream.
   void Close();
+
+  // The shared reply area (kReplyAreaBytes), or null where it could not be made.
+  char* replyArea() const;
 
   // In the host: the channel named by the arguments that StartHostProcess gave it.
   static std::optional<HostChannel> FromArguments(const std::vector<std::string>& arguments);

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/prctl.h>
+#include <sys/mman.h>
 #include <sys/socket.h>
 #include <sys/uio.h>
 #include <sys/wait.h>
@@ -20,19 +21,36 @@ const char16_t kHostExecutableName[] = u"kavenor-reader-host";
 
 namespace {
 
-// The descriptor the host finds its end of the channel on.
+// The descriptors the host finds its end of the channel and the reply area on.
 constexpr int kHostChannelFd = 3;
+constexpr int kReplyAreaFd = 4;
+constexpr int kChannelBufferBytes = 4 << 20;
 
 }  // namespace
 
 struct HostChannel::Ends {
   int fd = -1;
+  void* area = nullptr;
 };
 
 void HostChannel::EndsDeleter::operator()(Ends* ends) const {
   if (ends->fd >= 0) close(ends->fd);
+  if (ends->area) munmap(ends->area, kReplyAreaBytes);
   delete ends;
 }
+
+char* HostChannel::replyArea() const { return ends_ ? static_cast<char*>(ends_->area) : nullptr; }
+
+namespace {
+
+// Null when the area cannot be mapped: replies then cross the socket.
+void* MapReplyArea(int fd) {
+  if (fd < 0) return nullptr;
+  void* area = mmap(nullptr, kReplyAreaBytes, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+  return area == MAP_FAILED ? nullptr : area;
+}
+
+}  // namespace
 
 bool HostChannel::Write(const void* data, size_t size) { return Write(data, size, nullptr, 0); }
 
@@ -78,10 +96,15 @@ bool HostChannel::Read(void* data, size_t size) {
 }
 
 std::optional<HostChannel> HostChannel::FromArguments(const std::vector<std::string>& arguments) {
-  for (size_t i = 0; i + 1 < arguments.size(); ++i)
-    if (arguments[i] == "--channel" && arguments[i + 1] == std::to_string(kHostChannelFd))
-      return HostChannel(EndsPtr(new Ends{kHostChannelFd}));
-  return std::nullopt;
+  bool channel = false, area = false;
+  for (size_t i = 0; i + 1 < arguments.size(); ++i) {
+    channel = channel || (arguments[i] == "--channel" && arguments[i + 1] == std::to_string(kHostChannelFd));
+    area = area || (arguments[i] == "--reply-area" && arguments[i + 1] == std::to_string(kReplyAreaFd));
+  }
+  if (!channel) return std::nullopt;
+  void* mapped = area ? MapReplyArea(kReplyAreaFd) : nullptr;
+  if (area) close(kReplyAreaFd);  // the mapping stays
+  return HostChannel(EndsPtr(new Ends{kHostChannelFd, mapped}));
 }
 
 struct HostProcess::Handle {
@@ -117,12 +140,25 @@ bool HostProcess::WaitMs(uint32_t ms) {
 std::optional<StartedHost> StartHostProcess(const std::u16string& executable, const std::vector<std::string>& arguments) {
   int fds[2];
   if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) != 0) return std::nullopt;
+  // A card record crosses in a few writes, not a hundred (the system may allow less).
+  for (int fd : fds)
+    for (int option : {SO_SNDBUF, SO_RCVBUF}) setsockopt(fd, SOL_SOCKET, option, &kChannelBufferBytes, sizeof kChannelBufferBytes);
+  int areaFd = memfd_create("kavenor-replies", MFD_CLOEXEC);
+  if (areaFd >= 0 && ftruncate(areaFd, kReplyAreaBytes) != 0) {
+    close(areaFd);
+    areaFd = -1;
+  }
+  void* area = MapReplyArea(areaFd);
   // Everything the child needs is made before fork: after it, only async-signal-safe calls.
   const std::string path = Utf16ToUtf8(executable);
   std::vector<std::string> words = {path};
   words.insert(words.end(), arguments.begin(), arguments.end());
   words.push_back("--channel");
   words.push_back(std::to_string(kHostChannelFd));
+  if (area) {
+    words.push_back("--reply-area");
+    words.push_back(std::to_string(kReplyAreaFd));
+  }
   std::vector<char*> argv;
   for (std::string& word : words) argv.push_back(word.data());
   argv.push_back(nullptr);
@@ -132,6 +168,8 @@ std::optional<StartedHost> StartHostProcess(const std::u16string& executable, co
   if (pid < 0) {
     close(fds[0]);
     close(fds[1]);
+    if (areaFd >= 0) close(areaFd);
+    if (area) munmap(area, kReplyAreaBytes);
     return std::nullopt;
   }
   if (pid == 0) {
@@ -141,18 +179,19 @@ std::optional<StartedHost> StartHostProcess(const std::u16string& executable, co
     sigset_t none;
     sigemptyset(&none);
     sigprocmask(SIG_SETMASK, &none, nullptr);
-    if (fds[1] == kHostChannelFd) {
-      fcntl(kHostChannelFd, F_SETFD, 0);
-    } else if (dup2(fds[1], kHostChannelFd) < 0) {
-      _exit(126);
-    }
-    close_range(kHostChannelFd + 1, ~0U, 0);
+    // Above both numbers first, so that placing one cannot close the other.
+    const int channel = fcntl(fds[1], F_DUPFD, kReplyAreaFd + 1);
+    const int areaCopy = areaFd >= 0 ? fcntl(areaFd, F_DUPFD, kReplyAreaFd + 1) : -1;
+    if (channel < 0 || dup2(channel, kHostChannelFd) < 0) _exit(126);
+    if (areaCopy >= 0 && dup2(areaCopy, kReplyAreaFd) < 0) _exit(126);
+    close_range(kReplyAreaFd + 1, ~0U, 0);
     execv(argv[0], argv.data());
     _exit(127);
   }
   close(fds[1]);
+  if (areaFd >= 0) close(areaFd);  // the mapping stays
   return StartedHost{HostProcess(HostProcess::HandlePtr(new HostProcess::Handle{pid, false})),
-                     HostChannel(HostChannel::EndsPtr(new HostChannel::Ends{fds[0]}))};
+                     HostChannel(HostChannel::EndsPtr(new HostChannel::Ends{fds[0], area}))};
 }
 
 void PrepareHostProcess() {}

@@ -64,13 +64,26 @@ std::wstring Quoted(const std::wstring& word) {
 struct HostChannel::Ends {
   HANDLE read = nullptr;
   HANDLE write = nullptr;
+  void* area = nullptr;
 };
 
 void HostChannel::EndsDeleter::operator()(Ends* ends) const {
   CloseIfOpen(ends->read);
   CloseIfOpen(ends->write);
+  if (ends->area) UnmapViewOfFile(ends->area);
   delete ends;
 }
+
+char* HostChannel::replyArea() const { return ends_ ? static_cast<char*>(ends_->area) : nullptr; }
+
+namespace {
+
+// Null when the area cannot be mapped: replies then cross the pipe.
+void* MapReplyArea(HANDLE mapping) {
+  return mapping ? MapViewOfFile(mapping, FILE_MAP_READ | FILE_MAP_WRITE, 0, 0, kReplyAreaBytes) : nullptr;
+}
+
+}  // namespace
 
 namespace {
 
@@ -108,13 +121,19 @@ bool HostChannel::Read(void* data, size_t size) {
 }
 
 std::optional<HostChannel> HostChannel::FromArguments(const std::vector<std::string>& arguments) {
-  for (size_t i = 0; i + 2 < arguments.size(); ++i) {
-    if (arguments[i] != "--channel") continue;
-    HANDLE read = HandleFrom(arguments[i + 1]), write = HandleFrom(arguments[i + 2]);
-    if (!read || !write) return std::nullopt;
-    return HostChannel(EndsPtr(new Ends{read, write}));
+  HANDLE read = nullptr, write = nullptr, mapping = nullptr;
+  for (size_t i = 0; i + 1 < arguments.size(); ++i) {
+    if (arguments[i] == "--channel" && i + 2 < arguments.size()) {
+      read = HandleFrom(arguments[i + 1]);
+      write = HandleFrom(arguments[i + 2]);
+    } else if (arguments[i] == "--reply-area") {
+      mapping = HandleFrom(arguments[i + 1]);
+    }
   }
-  return std::nullopt;
+  if (!read || !write) return std::nullopt;
+  void* area = MapReplyArea(mapping);
+  CloseIfOpen(mapping);  // the view stays
+  return HostChannel(EndsPtr(new Ends{read, write, area}));
 }
 
 struct HostProcess::Handle {
@@ -152,14 +171,21 @@ std::optional<StartedHost> StartHostProcess(const std::u16string& executable, co
   }
   SetHandleInformation(toHostWrite, HANDLE_FLAG_INHERIT, 0);
   SetHandleInformation(fromHostRead, HANDLE_FLAG_INHERIT, 0);
+  HANDLE mapping = CreateFileMappingW(INVALID_HANDLE_VALUE, &inheritable, PAGE_READWRITE,
+                                      static_cast<DWORD>(uint64_t{kReplyAreaBytes} >> 32),
+                                      static_cast<DWORD>(kReplyAreaBytes & 0xFFFFFFFFu), nullptr);
+  void* area = MapReplyArea(mapping);
+  if (!area) CloseIfOpen(mapping);
   auto fail = [&]() -> std::optional<StartedHost> {
-    for (HANDLE* h : {&toHostRead, &toHostWrite, &fromHostRead, &fromHostWrite}) CloseIfOpen(*h);
+    for (HANDLE* h : {&toHostRead, &toHostWrite, &fromHostRead, &fromHostWrite, &mapping}) CloseIfOpen(*h);
+    if (area) UnmapViewOfFile(area);
     return std::nullopt;
   };
 
   std::wstring commandLine = Quoted(std::wstring(executable.begin(), executable.end()));
   std::vector<std::string> words = arguments;
   words.insert(words.end(), {"--channel", HandleText(toHostRead), HandleText(fromHostWrite)});
+  if (mapping) words.insert(words.end(), {"--reply-area", HandleText(mapping)});
   for (const std::string& word : words) commandLine += L" " + Quoted(std::wstring(word.begin(), word.end()));
 
   SIZE_T listSize = 0;
@@ -167,9 +193,9 @@ std::optional<StartedHost> StartHostProcess(const std::u16string& executable, co
   std::string listBytes(listSize, '\0');
   auto list = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(listBytes.data());
   if (!InitializeProcThreadAttributeList(list, 1, 0, &listSize)) return fail();
-  HANDLE inherited[2] = {toHostRead, fromHostWrite};
-  const bool listed = UpdateProcThreadAttribute(list, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, inherited, sizeof inherited,
-                                                nullptr, nullptr);
+  HANDLE inherited[3] = {toHostRead, fromHostWrite, mapping};
+  const bool listed = UpdateProcThreadAttribute(list, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, inherited,
+                                                (mapping ? 3 : 2) * sizeof(HANDLE), nullptr, nullptr);
   STARTUPINFOEXW startup{};
   startup.StartupInfo.cb = sizeof startup;
   startup.lpAttributeList = list;
@@ -186,8 +212,9 @@ std::optional<StartedHost> StartHostProcess(const std::u16string& executable, co
   CloseHandle(info.hThread);
   CloseIfOpen(toHostRead);
   CloseIfOpen(fromHostWrite);
+  CloseIfOpen(mapping);  // the view stays
   return StartedHost{HostProcess(HostProcess::HandlePtr(new HostProcess::Handle{info.hProcess, info.dwProcessId})),
-                     HostChannel(HostChannel::EndsPtr(new HostChannel::Ends{fromHostRead, toHostWrite}))};
+                     HostChannel(HostChannel::EndsPtr(new HostChannel::Ends{fromHostRead, toHostWrite, area}))};
 }
 
 namespace {

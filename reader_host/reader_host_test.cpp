@@ -13,6 +13,7 @@
 #include "common/clock.h"
 #include "common/device_model.h"
 #include "common/exe_dir.h"
+#include "common/text.h"
 #include "reader/reader_test_support.h"
 #include "reader_host/call_watch.h"
 #include "reader_host/host_frames.h"
@@ -38,6 +39,13 @@ void KillProcess(int64_t id) {
   CloseHandle(process);
 #else
   ASSERT_EQ(kill(static_cast<pid_t>(id), SIGKILL), 0);
+  // Until it has ended (a zombie, as its parent has not yet looked).
+  for (;;) {
+    const std::string stat = testing::ReadFileBytes(Utf8ToUtf16("/proc/" + std::to_string(id) + "/stat"));
+    const size_t paren = stat.rfind(')');
+    if (paren == std::string::npos || stat.compare(paren + 2, 1, "Z") == 0) break;
+    SleepMs(1);
+  }
 #endif
 }
 

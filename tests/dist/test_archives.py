@@ -10,7 +10,7 @@ import zipfile
 
 import pytest
 
-PROGRAM_FILES = {"Kavenor.exe", "03_idcard.html", "NFC_idcard.html", "idcardM1.html", "说明.txt",
+PROGRAM_FILES = {"Kavenor.exe", "KavenorReaderHost.exe", "03_idcard.html", "NFC_idcard.html", "idcardM1.html", "说明.txt",
                  "demo/kadrel.dll", "demo/说明.txt"}
 # The client library for web pages, as in the npm package, with the guide.
 WEB_FILES = {f"web/{name}" for name in ("kavenor-client.mjs", "kavenor-client.js", "kavenor-client.d.mts",

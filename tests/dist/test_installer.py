@@ -12,7 +12,7 @@ from windows import RUN_KEY, UNINSTALL_KEY
 
 DEVICE_NAME = "大厅 2/窗口"   # a blank and a "/", which ${GetOptions} would cut off
 ORIGINS = "https://counter.example.cn,http://10.1.2.3:8080"
-SHIPPED = ("Kavenor.exe", "03_idcard.html", "NFC_idcard.html", "idcardM1.html", "说明.txt", "uninstall.exe",
+SHIPPED = ("Kavenor.exe", "KavenorReaderHost.exe", "03_idcard.html", "NFC_idcard.html", "idcardM1.html", "说明.txt", "uninstall.exe",
            "demo/kadrel.dll", "ORV5A/放入kadrel.dll.txt", "ORV5U/放入kadrel.dll.txt", "ORV5ULN/放入kadrel.dll.txt")
 
 

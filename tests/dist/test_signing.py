@@ -45,8 +45,9 @@ def test_program_and_installer_are_signed(signed, signer, tmp_path, target):
     ca = signer[2]
     name = f"Kavenor-{version}-{target}"
     with zipfile.ZipFile(out / f"{name}.zip") as archive:
-        archive.extract(f"{name}/Kavenor.exe", tmp_path)
-    for path in (tmp_path / name / "Kavenor.exe", out / f"{name}-setup.exe"):
+        for program in ("Kavenor.exe", "KavenorReaderHost.exe"):
+            archive.extract(f"{name}/{program}", tmp_path)
+    for path in (tmp_path / name / "Kavenor.exe", tmp_path / name / "KavenorReaderHost.exe", out / f"{name}-setup.exe"):
         ok, report = verify(path, ca)
         assert ok, f"{path.name}: {report}"
 

@@ -36,6 +36,8 @@ class Target:
         # KAVENOR_E2E_BUILD: another build folder of this target (default build/<target>).
         self.build = Path(os.environ.get("KAVENOR_E2E_BUILD") or ROOT / "build" / name)
         self.program = "Kavenor.exe" if self.wine else "kavenor"
+        # The child process that alone loads the SDK.
+        self.host = "KavenorReaderHost.exe" if self.wine else "kavenor-reader-host"
         self.library = "kadrel.dll" if self.wine else "libkadrel.so"
         # Wine needs seconds to start a program; the very first start in a new prefix also creates it.
         self.start_timeout = 180.0 if self.wine else 15.0
@@ -283,6 +285,28 @@ class App:
                 except OSError:
                     pass
         return found
+
+    def host_pids(self):
+        """The running reader hosts of this folder's program (under Wine, the processes running them)."""
+        found = []
+        for entry in Path("/proc").iterdir():
+            if not entry.name.isdigit():
+                continue
+            try:
+                if self.target.wine:
+                    words = (entry / "cmdline").read_bytes().decode("utf-8", "replace").split("\0")
+                    if words and words[0].endswith(self.target.host) and self.base.name in words[0]:
+                        found.append(int(entry.name))
+                elif os.readlink(entry / "exe") == str(self.dir / self.target.host):
+                    found.append(int(entry.name))
+            except OSError:
+                pass
+        return found
+
+    def cpu_seconds(self):
+        """The program's processor time so far (user and system), from /proc/<pid>/stat."""
+        fields = Path(f"/proc/{self.proc.pid}/stat").read_text().rsplit(")", 1)[1].split()
+        return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
 
     def stop(self):
         if not self.target.wine:
