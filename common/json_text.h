@@ -2,6 +2,7 @@
 // that it reaches the wire through the same UTF-8 conversion as every other reply.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -17,6 +18,8 @@ void AppendJsonString(std::u16string& out, std::u16string_view text);
 class JsonObjectText {
  public:
   JsonObjectText() : text_(u"{") {}
+  // Makes room for `units` in all, so that an object of large members is not copied as it grows.
+  void Reserve(size_t units) { text_.reserve(units); }
   void String(const char* key, std::u16string_view value);
   void Number(const char* key, int value);
   void Null(const char* key);

@@ -1,6 +1,7 @@
 // Text conversions. Program text is UTF-16 (std::u16string); 8-bit text exists only at the edges.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 namespace kavenor {
@@ -20,6 +21,10 @@ std::string Utf16ToAnsi(const std::u16string& text);
 
 // Decimal text of a signed 32-bit number ("%d").
 std::u16string DecimalText(int value);
+
+// The units of an SDK text buffer before the first zero unit, or `capacity` when the library wrote
+// no terminator; never reads past `capacity`. Fast on megabytes (the card images).
+size_t UnitsUpToZero(const char16_t* buffer, size_t capacity);
 
 // Pointer-free view of an SDK text buffer: the text up to the first zero unit, or the whole
 // capacity when the library wrote no terminator.

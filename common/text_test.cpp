@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <clocale>
+#include <memory>
 #ifdef _WIN32
 #include <windows.h>
 #endif
@@ -38,6 +40,24 @@ TEST(Utf, UpToZeroStopsAtCapacity) {
   EXPECT_EQ(TextUpToZero(cut, 4), u"a");
   const char bytes[2] = {'1', '2'};
   EXPECT_EQ(BytesUpToZero(bytes, 2), "12");
+}
+
+// The fast scan goes 32 units a step: a zero at each place around the steps, in buffers of exactly
+// their capacity (so that a read past it is a fault the memory checkers see), at even and odd
+// starting addresses.
+TEST(Utf, UnitsUpToZeroFindsTheFirstZeroAndStaysWithinTheCapacity) {
+  for (size_t capacity : {0, 1, 7, 31, 32, 33, 63, 64, 65, 100, 129}) {
+    for (size_t start : {0, 1}) {
+      for (size_t zero = 0; zero <= capacity; ++zero) {  // `capacity`: no zero at all
+        std::unique_ptr<char16_t[]> block(new char16_t[start + capacity]);
+        char16_t* buffer = block.get() + start;
+        std::fill_n(buffer, capacity, u'x');
+        if (zero < capacity) buffer[zero] = 0;
+        if (zero + 5 < capacity) buffer[zero + 5] = 0;  // a later zero changes nothing
+        ASSERT_EQ(UnitsUpToZero(buffer, capacity), zero) << "capacity " << capacity << ", start " << start;
+      }
+    }
+  }
 }
 
 #ifdef _WIN32

@@ -1,11 +1,13 @@
 #include "reader/card_fields.h"
 
+#include <algorithm>
 #include <iterator>
 #include <memory>
 #include <new>
 #include <string>
 
 #include "common/base64.h"
+#include "common/text.h"
 
 namespace kavenor {
 namespace {
@@ -15,6 +17,9 @@ constexpr int kShortTextCapacity = 128;
 constexpr int kPhotoCapacity = 102400;
 constexpr int kCardImageCapacity = 10240000;
 constexpr size_t kFingerprintBytes = 1024;
+// A card image buffer whose text went this far is given back after the read rather than kept:
+// 4 MB of pages, against the 19.5 MB that a getter could fill.
+constexpr size_t kKeptImageUnits = 2 * 1024 * 1024;
 
 using KindSet = unsigned;
 constexpr KindSet Bit(CertKind kind) { return 1u << static_cast<unsigned>(kind); }
@@ -32,7 +37,7 @@ enum class Source {
   kFingerprint,  // GetFPDate's 1024 bytes as Base64; empty when it fails or all are zero
   kIssueCount,   // GetIssuesNumU, when it delivers
   kNoCount,      // always an empty field
-  kCardImage,    // a text getter with a buffer taken for this call only
+  kCardImage,    // a text getter into one of the driver's card-image buffers, only its start zeroed
 };
 
 struct FieldRow {
@@ -70,31 +75,50 @@ constexpr FieldRow kFields[] = {
     {"cardBack", Source::kCardImage, &EntryPoints::Getbase64backBMPDataU, kCardImageCapacity, kAll, kNone},
 };
 
-// Up to the first zero unit, or the whole capacity when the library wrote none.
-size_t TextLength(const char16_t* buffer, size_t capacity) {
-  size_t n = 0;
-  while (n < capacity && buffer[n] != 0) ++n;
-  return n;
+constexpr size_t ImageRows() {
+  size_t rows = 0;
+  for (const FieldRow& row : kFields) rows += row.source == Source::kCardImage;
+  return rows;
+}
+static_assert(ImageRows() <= kCardImages, "a card image row without a buffer");
+
+bool InTextBuffer(Source source) {
+  return source == Source::kText || source == Source::kNameTail || source == Source::kValidity;
 }
 
-// Calls a text getter with `capacity` and a zero-filled buffer; what it wrote.
-std::u16string GetterText(sdk::TextGetterFn getter, int capacity) {
-  std::u16string buffer(static_cast<size_t>(capacity), u'\0');
+// The units of the text getters' buffers, all rows' end to end.
+size_t TextBufferUnits() {
+  size_t units = 0;
+  for (const FieldRow& row : kFields)
+    if (InTextBuffer(row.source)) units += static_cast<size_t>(row.capacity);
+  return units;
+}
+
+// Where row `i`'s buffer starts in the text getters' buffers.
+size_t TextOffset(size_t i) {
+  size_t offset = 0;
+  for (size_t j = 0; j < i; ++j)
+    if (InTextBuffer(kFields[j].source)) offset += static_cast<size_t>(kFields[j].capacity);
+  return offset;
+}
+
+// Calls a text getter with `capacity` and a zero-filled `buffer` of that many units; what it wrote.
+std::u16string_view GetterText(sdk::TextGetterFn getter, char16_t* buffer, int capacity) {
   int length = capacity;
-  getter(reinterpret_cast<KadrelU16*>(buffer.data()), &length);
-  buffer.resize(TextLength(buffer.data(), buffer.size()));
-  return buffer;
+  getter(reinterpret_cast<KadrelU16*>(buffer), &length);
+  return {buffer, UnitsUpToZero(buffer, static_cast<size_t>(capacity))};
 }
 
-// A card image: 20 MB taken for this call only, of which only the first 4 bytes are cleared, so the
-// pages the getter does not write are never touched. Null without the memory.
-std::unique_ptr<char16_t[]> CardImage(sdk::TextGetterFn getter) {
-  std::unique_ptr<char16_t[]> buffer(new (std::nothrow) char16_t[kCardImageCapacity]);
+// Calls a card image's getter with `buffer`, taken at its first use. Only the first 4 bytes are
+// cleared, so that the pages the getter does not write are never touched (an earlier card's text
+// was cleared after its read). Null without the memory.
+const char16_t* CardImage(sdk::TextGetterFn getter, std::unique_ptr<char16_t[]>& buffer) {
+  if (!buffer) buffer.reset(new (std::nothrow) char16_t[kCardImageCapacity]);
   if (!buffer) return nullptr;
   buffer[0] = buffer[1] = 0;
   int length = kCardImageCapacity;
   getter(reinterpret_cast<KadrelU16*>(buffer.get()), &length);
-  return buffer;
+  return buffer.get();
 }
 
 // Base64 of the 1024 bytes; empty when the call fails or leaves them all zero.
@@ -147,33 +171,35 @@ const char16_t* CertKindName(CertKind kind) {
   return u"resident";
 }
 
-void ReadCardFields(const EntryPoints& e, DriverKind driver, CertKind kind, const CardFieldSink& sink) {
+CardFields::CardFields(const EntryPoints& e, DriverKind driver, CertKind kind, CardImageBuffers& images)
+    : texts_(new char16_t[TextBufferUnits()]()), images_(images) {
   const size_t rows = std::size(kFields);
+  fields_.reserve(rows);
   for (size_t i = 0; i < rows; ++i) {
     const FieldRow& row = kFields[i];
     if (row.source == Source::kNameTail || !Carries(row, driver, kind)) continue;
     const sdk::TextGetterFn getter = row.getter ? e.*row.getter : nullptr;
     CardField field;
     field.key = row.key;
-    std::u16string text;                 // what field.text shows
-    std::unique_ptr<char16_t[]> image;   // a card image's buffer, released after the sink's call
     switch (row.source) {
       case Source::kValidity:
         if (!e.GetStartDateU || !e.GetEndDateU) break;
         [[fallthrough]];
       case Source::kText:
         if (!getter) break;
-        text = GetterText(getter, row.capacity);
-        if (i + 1 < rows && kFields[i + 1].source == Source::kNameTail && Carries(kFields[i + 1], driver, kind))
-          if (const sdk::TextGetterFn tail = e.*kFields[i + 1].getter) text += GetterText(tail, kFields[i + 1].capacity);
         field.state = FieldState::kText;
-        field.text = text;
+        field.text = GetterText(getter, texts_.get() + TextOffset(i), row.capacity);
+        if (i + 1 < rows && kFields[i + 1].source == Source::kNameTail && Carries(kFields[i + 1], driver, kind))
+          if (const sdk::TextGetterFn tail = e.*kFields[i + 1].getter) {
+            const std::u16string_view tailText = GetterText(tail, texts_.get() + TextOffset(i + 1), kFields[i + 1].capacity);
+            if (!tailText.empty()) field.text = nameWithTail_.assign(field.text).append(tailText);
+          }
         break;
       case Source::kFingerprint:
         if (!e.GetFPDate) break;
-        text = FingerprintText(e.GetFPDate);
+        fingerprint_ = FingerprintText(e.GetFPDate);
         field.state = FieldState::kText;
-        field.text = text;
+        field.text = fingerprint_;
         break;
       case Source::kIssueCount: {
         int count = kTextCapacity;
@@ -183,15 +209,30 @@ void ReadCardFields(const EntryPoints& e, DriverKind driver, CertKind kind, cons
         break;
       }
       case Source::kNoCount: field.state = FieldState::kSpacer; break;
-      case Source::kCardImage:
+      case Source::kCardImage: {
         if (!getter) break;
-        image = CardImage(getter);
+        const size_t slot = imagesUsed_++;
+        const char16_t* image = CardImage(getter, images_.buffers[slot]);
         field.state = image ? FieldState::kText : FieldState::kBlank;
-        if (image) field.text = std::u16string_view(image.get(), TextLength(image.get(), kCardImageCapacity));
+        if (image) field.text = std::u16string_view(image, imageUnits_[slot] = UnitsUpToZero(image, kCardImageCapacity));
         break;
+      }
       case Source::kNameTail: break;
     }
-    sink(field);
+    textUnits_ += field.text.size();
+    fields_.push_back(field);
+  }
+}
+
+// No card's images are left for the next card to show (through a getter that writes no
+// terminator) or lie in memory after the read: each buffer is cleared as far as its text went,
+// also one given back, whose memory a later buffer may get.
+CardFields::~CardFields() {
+  for (size_t slot = 0; slot < imagesUsed_; ++slot) {
+    std::unique_ptr<char16_t[]>& buffer = images_.buffers[slot];
+    if (!buffer) continue;
+    std::fill_n(buffer.get(), imageUnits_[slot], u'\0');
+    if (imageUnits_[slot] >= kKeptImageUnits) buffer.reset();
   }
 }
 

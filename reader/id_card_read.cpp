@@ -2,6 +2,7 @@
 #include <utility>
 
 #include "common/reply_texts.h"
+#include "reader/card_record.h"
 #include "reader/reader_driver.h"
 
 namespace kavenor {
@@ -40,7 +41,7 @@ std::u16string ReaderDriver::ReadIdCardIn(RecordForm form, bool noJudge, bool de
       if (json)
         reply = std::move(*json);  // the object carries the model tag and the device name itself
       else
-        reply += FormatCardRecord();
+        AppendCardRecord(entry_, kind_, cardImages_, reply);  // megabytes with the card images: written in place
       status = kStatusReadOk;
     }
     Post(status);  // before the reader is closed

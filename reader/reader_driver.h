@@ -9,6 +9,7 @@
 
 #include "common/shared_library.h"
 #include "common/status_message.h"
+#include "reader/card_fields.h"
 #include "reader/entry_points.h"
 
 namespace kavenor {
@@ -92,6 +93,7 @@ class ReaderDriver {
   std::u16string settingsPath_;
   StatusSink statusSink_;
   std::u16string deviceName_;  // ORV5U only
+  CardImageBuffers cardImages_;  // ORV5U only
 };
 
 // The sub-folder of the executable's folder that holds the driver's SDK copy: ORV5A, ORV5U, ORV5ULN.
