@@ -11,6 +11,7 @@
 
 #include "common/device_model.h"
 #include "common/exe_dir.h"
+#include "common/text.h"
 #include "reader/reader_test_support.h"
 #include "reader_host/isolated_reader.h"
 
@@ -35,10 +36,13 @@ bool Alternate(ReaderBackend& host, ReaderBackend& local, const std::string& mes
   std::vector<double> hostUs, localUs;
   for (int i = 0; i < runs + 5; ++i) {
     const auto t0 = Clock::now();
-    const std::optional<std::u16string> a = host.Run(command, model);
+    // The reply as the program hands it on: converted to UTF-8 from where it lies.
+    const std::string a = Utf16ToUtf8(host.Run(command, model).value_or(u""));
     const auto t1 = Clock::now();
-    const std::optional<std::u16string> b = local.Run(command, model);
+    const std::string b = Utf16ToUtf8(local.Run(command, model).value_or(u""));
     const auto t2 = Clock::now();
+    host.Recover();
+    local.Recover();
     if (a != b) return false;
     if (i < 5) continue;
     hostUs.push_back(std::chrono::duration<double, std::micro>(t1 - t0).count());

@@ -41,7 +41,7 @@ void AppendUtf16(std::u16string& out, char32_t c) {
 
 }  // namespace
 
-std::string Utf16ToUtf8(const std::u16string& text) {
+std::string Utf16ToUtf8(std::u16string_view text) {
   std::string out;
   out.reserve(text.size() * 3);
   for (size_t i = 0; i < text.size(); ++i) {

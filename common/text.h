@@ -3,11 +3,12 @@
 
 #include <cstddef>
 #include <string>
+#include <string_view>
 
 namespace kavenor {
 
 // UTF-16 to UTF-8. An unpaired surrogate becomes U+FFFD.
-std::string Utf16ToUtf8(const std::u16string& text);
+std::string Utf16ToUtf8(std::u16string_view text);
 
 // UTF-8 to UTF-16. A malformed sequence becomes U+FFFD.
 std::u16string Utf8ToUtf16(const std::string& text);

@@ -12,11 +12,11 @@
 namespace kavenor {
 namespace {
 
-constexpr int kTextCapacity = 260;
-constexpr int kShortTextCapacity = 128;
-constexpr int kPhotoCapacity = 102400;
-constexpr int kCardImageCapacity = 10240000;
-constexpr size_t kFingerprintBytes = 1024;
+using sdk::kCardImageChars;
+using sdk::kFingerprintBytes;
+using sdk::kPhotoChars;
+using sdk::kShortTextChars;
+using sdk::kTextChars;
 // A card image buffer whose text went this far is given back after the read rather than kept:
 // 4 MB of pages, against the 19.5 MB that a getter could fill.
 constexpr size_t kKeptImageUnits = 2 * 1024 * 1024;
@@ -51,28 +51,28 @@ struct FieldRow {
 
 // The record in order, after the certificate label.
 constexpr FieldRow kFields[] = {
-    {"name", Source::kText, &EntryPoints::GetPeopleNameU, kTextCapacity, kAll, kAll},
-    {"name", Source::kNameTail, &EntryPoints::GetStandbyENameU, kShortTextCapacity, kY, kNone},
-    {"sex", Source::kText, &EntryPoints::GetPeopleSexU, kTextCapacity, kAll, kAll},
-    {"nation", Source::kText, &EntryPoints::GetPeopleNationU, kTextCapacity, kAll, kAll},
-    {"birthDate", Source::kText, &EntryPoints::GetPeopleBirthdayU, kTextCapacity, kAll, kAll},
-    {"address", Source::kText, &EntryPoints::GetPeopleAddressU, kTextCapacity, kAll, kAll},
-    {"idNumber", Source::kText, &EntryPoints::GetPeopleIDCodeU, kTextCapacity, kAll, kAll},
-    {"authority", Source::kText, &EntryPoints::GetDepartmentU, kTextCapacity, kAll, kAll},
-    {"validFrom", Source::kValidity, &EntryPoints::GetStartDateU, kTextCapacity, kAll, kAll},
-    {"validTo", Source::kValidity, &EntryPoints::GetEndDateU, kTextCapacity, kAll, kAll},
-    {"appendedMessage", Source::kText, &EntryPoints::GetNewAppMsgU, kTextCapacity, kAll, kAll},
+    {"name", Source::kText, &EntryPoints::GetPeopleNameU, kTextChars, kAll, kAll},
+    {"name", Source::kNameTail, &EntryPoints::GetStandbyENameU, kShortTextChars, kY, kNone},
+    {"sex", Source::kText, &EntryPoints::GetPeopleSexU, kTextChars, kAll, kAll},
+    {"nation", Source::kText, &EntryPoints::GetPeopleNationU, kTextChars, kAll, kAll},
+    {"birthDate", Source::kText, &EntryPoints::GetPeopleBirthdayU, kTextChars, kAll, kAll},
+    {"address", Source::kText, &EntryPoints::GetPeopleAddressU, kTextChars, kAll, kAll},
+    {"idNumber", Source::kText, &EntryPoints::GetPeopleIDCodeU, kTextChars, kAll, kAll},
+    {"authority", Source::kText, &EntryPoints::GetDepartmentU, kTextChars, kAll, kAll},
+    {"validFrom", Source::kValidity, &EntryPoints::GetStartDateU, kTextChars, kAll, kAll},
+    {"validTo", Source::kValidity, &EntryPoints::GetEndDateU, kTextChars, kAll, kAll},
+    {"appendedMessage", Source::kText, &EntryPoints::GetNewAppMsgU, kTextChars, kAll, kAll},
     {"fingerprint", Source::kFingerprint, nullptr, 0, kAll, kAll},
     {"issueCount", Source::kIssueCount, nullptr, 0, kJ | kY, kAll},
     {"issueCount", Source::kNoCount, nullptr, 0, kResident | kI, kNone},
-    {"passNumber", Source::kText, &EntryPoints::GetPassCheckIDU, kTextCapacity, kAll & ~kY, kAll},
-    {"oldCardNumber", Source::kText, &EntryPoints::GetOldIDCardNumberU, kShortTextCapacity, kY, kNone},
-    {"chineseName", Source::kText, &EntryPoints::GetPeopleChineseNameU, kTextCapacity, kAll, kAll},
-    {"certVersion", Source::kText, &EntryPoints::GetPeopleCertVersionU, kTextCapacity, kAll, kAll},
-    {"nationCode", Source::kText, &EntryPoints::GetNationCodeU, kShortTextCapacity, kAll, kAll},
-    {"photo", Source::kText, &EntryPoints::Getbase64BMPDataU, kPhotoCapacity, kAll, kAll},
-    {"cardFront", Source::kCardImage, &EntryPoints::Getbase64FrontBMPDataU, kCardImageCapacity, kAll, kNone},
-    {"cardBack", Source::kCardImage, &EntryPoints::Getbase64backBMPDataU, kCardImageCapacity, kAll, kNone},
+    {"passNumber", Source::kText, &EntryPoints::GetPassCheckIDU, kTextChars, kAll & ~kY, kAll},
+    {"oldCardNumber", Source::kText, &EntryPoints::GetOldIDCardNumberU, kShortTextChars, kY, kNone},
+    {"chineseName", Source::kText, &EntryPoints::GetPeopleChineseNameU, kTextChars, kAll, kAll},
+    {"certVersion", Source::kText, &EntryPoints::GetPeopleCertVersionU, kTextChars, kAll, kAll},
+    {"nationCode", Source::kText, &EntryPoints::GetNationCodeU, kShortTextChars, kAll, kAll},
+    {"photo", Source::kText, &EntryPoints::Getbase64BMPDataU, kPhotoChars, kAll, kAll},
+    {"cardFront", Source::kCardImage, &EntryPoints::Getbase64FrontBMPDataU, kCardImageChars, kAll, kNone},
+    {"cardBack", Source::kCardImage, &EntryPoints::Getbase64backBMPDataU, kCardImageChars, kAll, kNone},
 };
 
 constexpr size_t ImageRows() {
@@ -113,10 +113,10 @@ std::u16string_view GetterText(sdk::TextGetterFn getter, char16_t* buffer, int c
 // cleared, so that the pages the getter does not write are never touched (an earlier card's text
 // was cleared after its read). Null without the memory.
 const char16_t* CardImage(sdk::TextGetterFn getter, std::unique_ptr<char16_t[]>& buffer) {
-  if (!buffer) buffer.reset(new (std::nothrow) char16_t[kCardImageCapacity]);
+  if (!buffer) buffer.reset(new (std::nothrow) char16_t[kCardImageChars]);
   if (!buffer) return nullptr;
   buffer[0] = buffer[1] = 0;
-  int length = kCardImageCapacity;
+  int length = kCardImageChars;
   getter(reinterpret_cast<KadrelU16*>(buffer.get()), &length);
   return buffer.get();
 }
@@ -124,7 +124,7 @@ const char16_t* CardImage(sdk::TextGetterFn getter, std::unique_ptr<char16_t[]>&
 // Base64 of the 1024 bytes; empty when the call fails or leaves them all zero.
 std::u16string FingerprintText(sdk::FpDataFn getFpData) {
   uint8_t data[kFingerprintBytes] = {};
-  int length = kTextCapacity;
+  int length = sdk::kFingerprintLength;
   const int result = getFpData(data, &length);
   bool anySet = false;
   for (uint8_t b : data) anySet |= b != 0;
@@ -139,8 +139,8 @@ bool Carries(const FieldRow& row, DriverKind driver, CertKind kind) {
 
 std::optional<CertKind> ReadCertKind(const EntryPoints& e, DriverKind driver) {
   if (!e.GetCertTypeU) return std::nullopt;
-  unsigned char type[4] = {};
-  int length = 4;
+  unsigned char type[sdk::kCertTypeBytes] = {};
+  int length = sdk::kCertTypeBytes;
   e.GetCertTypeU(type, &length);
   switch (type[0]) {
     case 'I': return CertKind::kI;
@@ -202,7 +202,7 @@ CardFields::CardFields(const EntryPoints& e, DriverKind driver, CertKind kind, C
         field.text = fingerprint_;
         break;
       case Source::kIssueCount: {
-        int count = kTextCapacity;
+        int count = kTextChars;
         if (!e.GetIssuesNumU || e.GetIssuesNumU(&count) != sdk::kOk) break;
         field.state = FieldState::kCount;
         field.count = count;
@@ -214,7 +214,7 @@ CardFields::CardFields(const EntryPoints& e, DriverKind driver, CertKind kind, C
         const size_t slot = imagesUsed_++;
         const char16_t* image = CardImage(getter, images_.buffers[slot]);
         field.state = image ? FieldState::kText : FieldState::kBlank;
-        if (image) field.text = std::u16string_view(image, imageUnits_[slot] = UnitsUpToZero(image, kCardImageCapacity));
+        if (image) field.text = std::u16string_view(image, imageUnits_[slot] = UnitsUpToZero(image, kCardImageChars));
         break;
       }
       case Source::kNameTail: break;

@@ -27,7 +27,7 @@ std::u16string ShortCode(const std::u16string& group) { return group.size() == 1
 
 std::u16string ReaderDriver::ReadBankCardNumber() {
   return InReaderCycle(kBankCardPauseMs, [&]() -> std::u16string {
-    char number[64] = {}, second[6] = {};
+    char number[sdk::kFisNumberBytes] = {}, second[sdk::kFisSecondBytes] = {};
     int extra = 0;
     if (!entry_.M1_MF_GetFisCardID || entry_.M1_MF_GetFisCardID(number, second, &extra) != sdk::kM1Ok)
       return texts::kBankCardFailed;
@@ -42,7 +42,7 @@ std::u16string ReaderDriver::ReadBankCardNumber() {
 
 std::u16string ReaderDriver::ReadSamId() {
   return InReaderCycle(std::nullopt, [&]() -> std::u16string {
-    char text[64] = {};
+    char text[sdk::kSamIdBytes] = {};
     if (entry_.ORV_GetSAMID) entry_.ORV_GetSAMID(text);
     const std::u16string raw = AnsiToUtf16(BytesUpToZero(text, sizeof text));
 
@@ -66,7 +66,7 @@ std::u16string ReaderDriver::ReadSamId() {
 
 std::u16string ReaderDriver::ReadCompleteSamId() {
   return InReaderCycle(std::nullopt, [&]() -> std::u16string {
-    uint8_t raw[128] = {};
+    uint8_t raw[sdk::kCompleteSamIdBytes] = {};
     if (!entry_.ORV_GetCompleteSAMID || entry_.ORV_GetCompleteSAMID(raw) != sdk::kOk) return u"";
     char head[8];
     std::snprintf(head, sizeof head, "%02X.%02X", raw[0], raw[2]);

@@ -39,7 +39,7 @@ std::u16string ReaderDriver::M1Request(uint32_t pauseMs) {
 
 std::u16string ReaderDriver::M1Read(uint32_t pauseMs, const uint8_t key[6], uint8_t block) {
   return InReaderCycle(pauseMs, [&]() -> std::u16string {
-    uint8_t id[4] = {}, data[16] = {}, keyCopy[6];
+    uint8_t id[sdk::kM1IdBytes] = {}, data[sdk::kM1BlockBytes] = {}, keyCopy[sdk::kM1KeyBytes];
     std::memcpy(keyCopy, key, sizeof keyCopy);
     if (!entry_.ORV_M1_Read || entry_.ORV_M1_Read(0, id, block, keyCopy, data) != sdk::kM1Ok) return texts::kM1ReadFailed;
     std::u16string reply;
@@ -53,7 +53,7 @@ std::u16string ReaderDriver::M1Read(uint32_t pauseMs, const uint8_t key[6], uint
 std::u16string ReaderDriver::M1Write(uint32_t pauseMs, const uint8_t key[6], uint8_t block,
                                      const uint8_t data[16]) {
   return InReaderCycle(pauseMs, [&]() -> std::u16string {
-    uint8_t id[4] = {}, keyCopy[6], dataCopy[16];
+    uint8_t id[sdk::kM1IdBytes] = {}, keyCopy[sdk::kM1KeyBytes], dataCopy[sdk::kM1BlockBytes];
     std::memcpy(keyCopy, key, sizeof keyCopy);
     std::memcpy(dataCopy, data, sizeof dataCopy);
     if (!entry_.ORV_M1_Write || entry_.ORV_M1_Write(0, id, block, keyCopy, dataCopy) != sdk::kM1Ok)

@@ -67,7 +67,7 @@ bool DecodeRun(const std::string& payload, Command& c, int32_t& model) {
   return true;
 }
 
-bool SendReply(HostChannel& channel, const std::optional<std::u16string>& reply) {
+bool SendReply(HostChannel& channel, std::optional<std::u16string_view> reply) {
   const size_t textBytes = reply ? reply->size() * sizeof(char16_t) : 0;
   if (textBytes > kMostInlineReplyBytes && textBytes <= kReplyAreaBytes && channel.replyArea()) {
     // The program reads it before it sends the next command: the area is free until then.
@@ -87,7 +87,7 @@ bool SendReply(HostChannel& channel, const std::optional<std::u16string>& reply)
   return channel.Write(head.data(), head.size(), reply ? reply->data() : nullptr, textBytes);
 }
 
-bool ReadReply(HostChannel& channel, uint32_t bytes, std::optional<std::u16string>& reply) {
+bool ReadReply(HostChannel& channel, uint32_t bytes, std::u16string& received, std::optional<std::u16string_view>& reply) {
   char has = 0;
   if (bytes < 1 || !channel.Read(&has, 1)) return false;
   if (has == 2) {
@@ -103,9 +103,9 @@ bool ReadReply(HostChannel& channel, uint32_t bytes, std::optional<std::u16strin
     reply.reset();
     return bytes == 1;
   }
-  std::u16string text((bytes - 1) / 2, u'\0');
-  if (!text.empty() && !channel.Read(text.data(), bytes - 1)) return false;
-  reply = std::move(text);
+  received.assign((bytes - 1) / 2, u'\0');
+  if (!received.empty() && !channel.Read(received.data(), bytes - 1)) return false;
+  reply = received;
   return true;
 }
 

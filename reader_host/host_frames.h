@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "reader/sdk_abi.h"
 #include "service/command_params.h"
@@ -48,9 +49,10 @@ bool DecodeRun(const std::string& payload, Command& command, int32_t& model);
 constexpr size_t kMostInlineReplyBytes = 64u << 10;
 
 // Writes the kReply frame of `reply`, its text straight from where it lies or through the reply area.
-bool SendReply(HostChannel& channel, const std::optional<std::u16string>& reply);
-// Reads a kReply payload of `bytes` from the channel.
-bool ReadReply(HostChannel& channel, uint32_t bytes, std::optional<std::u16string>& reply);
+bool SendReply(HostChannel& channel, std::optional<std::u16string_view> reply);
+// Reads a kReply payload of `bytes` from the channel: the text is read into `received`, or lies in
+// the reply area (until the next command); `reply` views it.
+bool ReadReply(HostChannel& channel, uint32_t bytes, std::u16string& received, std::optional<std::u16string_view>& reply);
 
 std::string EncodeLoaded(const std::array<bool, 3>& loaded);
 bool DecodeLoaded(const std::string& payload, std::array<bool, 3>& loaded);

@@ -97,14 +97,14 @@ void IsolatedReader::EndHost() {
 }
 
 IsolatedReader::Outcome IsolatedReader::Exchange(const Command& command, int32_t model,
-                                                 std::optional<std::u16string>& reply) {
+                                                 std::optional<std::u16string_view>& reply) {
   const std::string run = EncodeRun(command, model);
   if (!SendFrame(host_->channel, FrameKind::kRun, run.data(), run.size())) return Outcome::kCrashed;
   for (;;) {
     std::optional<FrameHead> head = ReadFrameHead(host_->channel);
     if (!head) return Outcome::kCrashed;
     if (head->kind == FrameKind::kReply)
-      return ReadReply(host_->channel, head->payloadBytes, reply) ? Outcome::kReplied : Outcome::kCrashed;
+      return ReadReply(host_->channel, head->payloadBytes, received_, reply) ? Outcome::kReplied : Outcome::kCrashed;
     std::optional<std::string> payload = ReadSmallPayload(host_->channel, *head);
     uint32_t code = 0;
     if (payload && head->kind == FrameKind::kStatus && DecodeU32(*payload, code)) {
@@ -119,7 +119,7 @@ IsolatedReader::Outcome IsolatedReader::Exchange(const Command& command, int32_t
   }
 }
 
-std::optional<std::u16string> IsolatedReader::Run(const Command& command, int32_t model) {
+std::optional<std::u16string_view> IsolatedReader::Run(const Command& command, int32_t model) {
   if (host_ && !host_->process.IsRunning()) {
     // Ended between two commands (from outside): this command runs in a fresh host.
     std::cout << "The reader host ended between two commands" << std::endl;
@@ -127,11 +127,11 @@ std::optional<std::u16string> IsolatedReader::Run(const Command& command, int32_
     pendingLine_ = kStatusHostCrashed;
   }
   if (!host_) {
-    if (startFailures_ > 0 && TickCountMs() < nextStartMs_) return std::u16string(texts::kNoDevice);
-    if (!StartHost()) return std::u16string(texts::kNoDevice);
+    if (startFailures_ > 0 && TickCountMs() < nextStartMs_) return texts::kNoDevice;
+    if (!StartHost()) return texts::kNoDevice;
     if (pendingLine_) Post(std::exchange(pendingLine_, 0));
   }
-  std::optional<std::u16string> reply;
+  std::optional<std::u16string_view> reply;
   switch (Exchange(command, model, reply)) {
     case Outcome::kReplied: return reply;
     case Outcome::kCrashed:
@@ -145,10 +145,11 @@ std::optional<std::u16string> IsolatedReader::Run(const Command& command, int32_
   }
   EndHost();
   // The same text as when the SDK call fails; a fresh host is started once the reply is on its way.
-  return std::u16string(FailureText(command.code));
+  return FailureText(command.code);
 }
 
 void IsolatedReader::Recover() {
+  std::u16string().swap(received_);
   if (host_ || !pendingLine_ || startFailures_ > 0) return;
   if (StartHost()) Post(std::exchange(pendingLine_, 0));
 }

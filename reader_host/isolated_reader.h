@@ -35,7 +35,7 @@ class IsolatedReader : public ReaderBackend {
 
   std::array<bool, 3> LibrariesLoaded() const override;
   void SetStatusSink(StatusSink sink) override;
-  std::optional<std::u16string> Run(const Command& command, int32_t model) override;
+  std::optional<std::u16string_view> Run(const Command& command, int32_t model) override;
   void Recover() override;
   void ThreadEnds() override;
 
@@ -48,7 +48,7 @@ class IsolatedReader : public ReaderBackend {
   bool StartHost();
   void EndHost();
   // What the host did with a command: its reply, or how it failed.
-  Outcome Exchange(const Command& command, int32_t model, std::optional<std::u16string>& reply);
+  Outcome Exchange(const Command& command, int32_t model, std::optional<std::u16string_view>& reply);
   void Post(uint32_t code) {
     if (sink_) sink_(code);
   }
@@ -56,6 +56,7 @@ class IsolatedReader : public ReaderBackend {
   HostSettings settings_;
   StatusSink sink_;
   std::optional<StartedHost> host_;
+  std::u16string received_;  // a short reply, lent until the next command
   std::thread::id startedBy_;
   std::atomic<int64_t> hostId_{-1};
   std::array<std::atomic<bool>, 3> loaded_{};

@@ -69,7 +69,7 @@ int HostMain(const std::vector<std::string>& arguments) {
     Command command;
     int32_t model = 0;
     if (!channel->Read(payload.data(), payload.size()) || !DecodeRun(payload, command, model)) return 0;
-    std::optional<std::u16string> reply;
+    std::optional<std::u16string_view> reply;
     try {
       reply = reader.Run(command, model);
     } catch (const std::exception& e) {
@@ -79,6 +79,7 @@ int HostMain(const std::vector<std::string>& arguments) {
     }
     std::lock_guard<std::mutex> lock(sending);
     if (!SendReply(*channel, reply)) return 0;
+    reader.Recover();  // the reply has gone: its memory goes back
   }
 }
 

@@ -8,12 +8,12 @@
 #include <windows.h>
 #else
 #include <signal.h>
+#include <sys/wait.h>
 #endif
 
 #include "common/clock.h"
 #include "common/device_model.h"
 #include "common/exe_dir.h"
-#include "common/text.h"
 #include "reader/reader_test_support.h"
 #include "reader_host/call_watch.h"
 #include "reader_host/host_frames.h"
@@ -27,8 +27,16 @@ constexpr DriverKind A = DriverKind::k5A, U = DriverKind::k5U, LN = DriverKind::
 
 Command Parsed(const std::string& message) { return *ParseCommand(message); }
 
+// The lent reply, as a text of its own.
+std::optional<std::u16string> Own(std::optional<std::u16string_view> reply) {
+  if (!reply) return std::nullopt;
+  return std::u16string(*reply);
+}
+
 // Enough of a reply to tell a failure text from a record, without printing a megabyte.
-std::u16string Head(const std::optional<std::u16string>& reply) { return reply.value_or(u"(none)").substr(0, 40); }
+std::u16string Head(std::optional<std::u16string_view> reply) {
+  return std::u16string(reply.value_or(u"(none)").substr(0, 40));
+}
 
 void KillProcess(int64_t id) {
 #ifdef _WIN32
@@ -39,13 +47,9 @@ void KillProcess(int64_t id) {
   CloseHandle(process);
 #else
   ASSERT_EQ(kill(static_cast<pid_t>(id), SIGKILL), 0);
-  // Until it has ended (a zombie, as its parent has not yet looked).
-  for (;;) {
-    const std::string stat = testing::ReadFileBytes(Utf8ToUtf16("/proc/" + std::to_string(id) + "/stat"));
-    const size_t paren = stat.rfind(')');
-    if (paren == std::string::npos || stat.compare(paren + 2, 1, "Z") == 0) break;
-    SleepMs(1);
-  }
+  // Until it has ended; left for its parent, this process's reader, to collect.
+  siginfo_t info{};
+  ASSERT_EQ(waitid(P_PID, static_cast<id_t>(id), &info, WEXITED | WNOWAIT), 0);
 #endif
 }
 
@@ -82,9 +86,9 @@ TEST_F(IsolatedReaderTest, RepliesAsTheProgramItselfWouldAMegabyteRecordWhole) {
       {kModelOrv5a, "7?Key=ffffffffffff|Block=4"}, {kModelOrv5a, "9"}, {kModelOrv5uLn, "4"}, {kModelOrv5uLn, "5"},
       {kModelOrv5a, "8?Key=ff|Block=1"}, {kModelOrv5u, "2?timeout=1000"}};
   for (const auto& [model, message] : cases) {
-    const std::optional<std::u16string> here = inProcess.Run(Parsed(message), model);
+    const std::optional<std::u16string> here = Own(inProcess.Run(Parsed(message), model));
     const std::vector<uint32_t> fromHere = app_.TakeStatuses();
-    const std::optional<std::u16string> there = isolated->Run(Parsed(message), model);
+    const std::optional<std::u16string> there = Own(isolated->Run(Parsed(message), model));
     EXPECT_TRUE(there == here) << message << ": " << (there ? there->size() : 0) << " units, not " << (here ? here->size() : 0);
     // The outcomes reach the program's log as they do from its own drivers.
     EXPECT_EQ(app_.TakeStatuses(), fromHere) << message;
@@ -120,7 +124,7 @@ TEST_F(IsolatedReaderTest, ACrashOrAHungCallAnswersTheFailureTextAndTheNextComma
     reader->Recover();
     EXPECT_EQ(app_.TakeStatuses(), std::vector<uint32_t>{c.line}) << c.key;
     EXPECT_NE(reader->hostId(), before) << c.key;
-    const std::optional<std::u16string> next = reader->Run(Parsed(c.command), c.model);
+    const std::optional<std::u16string> next = Own(reader->Run(Parsed(c.command), c.model));
     EXPECT_TRUE(next && *next != c.failure) << c.key;
     EXPECT_EQ(app_.CallNames(kind).back(), "ORV_CloseComm") << c.key;
   }
@@ -128,10 +132,10 @@ TEST_F(IsolatedReaderTest, ACrashOrAHungCallAnswersTheFailureTextAndTheNextComma
 
 TEST_F(IsolatedReaderTest, AHostEndedFromOutsideBetweenTwoCommandsServesTheNext) {
   std::unique_ptr<IsolatedReader> reader = Start();
-  const std::optional<std::u16string> first = reader->Run(Parsed("5"), kModelOrv5u);
+  const std::optional<std::u16string> first = Own(reader->Run(Parsed("5"), kModelOrv5u));
   KillProcess(reader->hostId());
   app_.TakeStatuses();
-  EXPECT_TRUE(reader->Run(Parsed("5"), kModelOrv5u) == first);
+  EXPECT_TRUE(Own(reader->Run(Parsed("5"), kModelOrv5u)) == first);
   EXPECT_EQ(app_.TakeStatuses(), std::vector<uint32_t>{kStatusHostCrashed});
 }
 
@@ -150,7 +154,7 @@ TEST_F(IsolatedReaderTest, AHostThatFailsAtEveryStartIsToldOnceAndTriedAgainAfte
   // The pause has grown to at most 160 ms here; the first command after it starts a host that works.
   for (int i = 0; i < 1000 && !(reply && reply->size() > 100); ++i) {
     SleepMs(10);
-    reply = reader->Run(Parsed("3"), kModelOrv5u);
+    reply = Own(reader->Run(Parsed("3"), kModelOrv5u));
   }
   EXPECT_GT(reply->size(), 100u);
   EXPECT_TRUE(app_.TakeStatuses().empty());

@@ -65,7 +65,7 @@ std::optional<std::u16string> ReadAttempt(const Command& command, int32_t model,
   return ReadIdCard(TraitsOf(model), command, false, drivers);
 }
 
-bool IsCardRecord(const std::u16string& reply) { return reply.size() > kShortestRecord; }
+bool IsCardRecord(std::u16string_view reply) { return reply.size() > kShortestRecord; }
 
 const char16_t* FailureText(CommandCode code) {
   switch (code) {

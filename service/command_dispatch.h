@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "reader/reader_drivers.h"
 #include "service/command_params.h"
@@ -25,7 +26,7 @@ std::u16string RunCommand(const Command& command, int32_t model, ReaderDrivers& 
 std::optional<std::u16string> ReadAttempt(const Command& command, int32_t model, ReaderDrivers& drivers);
 
 // Whether an attempt's reply ends the wait: longer than 100 UTF-16 units, whatever it says.
-bool IsCardRecord(const std::u16string& reply);
+bool IsCardRecord(std::u16string_view reply);
 
 // The reply of a command that failed in an unforeseen way (an exception): the text its operation
 // gives when the reader fails it.

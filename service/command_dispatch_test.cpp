@@ -36,7 +36,7 @@ class DispatchTest : public ::testing::Test {
     ReaderThread reader(backend);
     reader.Start(model);
     std::promise<std::u16string> reply;
-    reader.Submit(1, *command, [&reply](const std::u16string& text) { reply.set_value(text); });
+    reader.Submit(1, *command, [&reply](std::u16string_view text) { reply.set_value(std::u16string(text)); });
     return reply.get_future().get();
   }
   size_t CallCount(DriverKind kind, const std::string& name = {}) const {

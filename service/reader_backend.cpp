@@ -11,9 +11,15 @@ std::array<bool, 3> InProcessReader::LibrariesLoaded() const {
   return {drivers_.Reader5A.IsBound(), drivers_.Reader5U.IsBound(), drivers_.Reader5ULN.IsBound()};
 }
 
-std::optional<std::u16string> InProcessReader::Run(const Command& command, int32_t model) {
-  if (command.code == CommandCode::kWaitingRead) return ReadAttempt(command, model, drivers_);
-  return RunCommand(command, model, drivers_);
+std::optional<std::u16string_view> InProcessReader::Run(const Command& command, int32_t model) {
+  if (command.code != CommandCode::kWaitingRead) {
+    reply_ = RunCommand(command, model, drivers_);
+  } else if (std::optional<std::u16string> attempt = ReadAttempt(command, model, drivers_)) {
+    reply_ = std::move(*attempt);
+  } else {
+    return std::nullopt;
+  }
+  return reply_;
 }
 
 }  // namespace kavenor

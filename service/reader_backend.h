@@ -7,6 +7,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "common/status_message.h"
 #include "reader/reader_drivers.h"
@@ -25,10 +26,13 @@ class ReaderBackend {
   virtual void SetStatusSink(StatusSink sink) = 0;
 
   // Reader thread: the reply of a command of codes 3 to 9, or of one attempt of the waiting read
-  // (code 2; nullopt for a model without an identity-card read), with the drivers of `model`.
-  virtual std::optional<std::u16string> Run(const Command& command, int32_t model) = 0;
+  // (code 2; nullopt for a model without an identity-card read), with the drivers of `model`. The
+  // text is lent: it stays valid until the next Run or Recover (a card record of megabytes is
+  // handed on from where it lies, not copied).
+  virtual std::optional<std::u16string_view> Run(const Command& command, int32_t model) = 0;
 
-  // Reader thread, after a reply has been handed on: a moment to mend what the command broke.
+  // Reader thread, after a reply has been handed on: the lent text is released, and what the
+  // command broke is mended.
   virtual void Recover() {}
 
   // Reader thread, as it ends: what belongs to the thread is released.
@@ -45,11 +49,13 @@ class InProcessReader : public ReaderBackend {
 
   std::array<bool, 3> LibrariesLoaded() const override;
   void SetStatusSink(StatusSink sink) override { drivers_.SetStatusSink(sink); }
-  std::optional<std::u16string> Run(const Command& command, int32_t model) override;
+  std::optional<std::u16string_view> Run(const Command& command, int32_t model) override;
+  void Recover() override { std::u16string().swap(reply_); }
 
  private:
   std::unique_ptr<ReaderDrivers> owned_;
   ReaderDrivers& drivers_;
+  std::u16string reply_;  // the last reply, lent until the next command
 };
 
 }  // namespace kavenor

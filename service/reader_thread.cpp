@@ -177,7 +177,7 @@ void ReaderThread::Loop() {
     busyClientGone_ = false;
     const int32_t model = model_;
     lock.unlock();
-    std::optional<std::u16string> reply = Step(job, model);
+    std::optional<std::u16string_view> reply = Step(job, model);
     stepped = true;
     lock.lock();
     const bool gone = busyClientGone_;
@@ -206,22 +206,22 @@ void ReaderThread::Loop() {
   }
 }
 
-std::optional<std::u16string> ReaderThread::Step(Job& job, int32_t model) {
+std::optional<std::u16string_view> ReaderThread::Step(Job& job, int32_t model) {
   try {
     if (job.command.code != CommandCode::kWaitingRead) return backend_.Run(job.command, model).value_or(u"");
     // The test comes before each attempt: a time-out of 0 makes none, and an attempt begun before
     // the deadline is finished.
     const uint64_t now = TickCountMs();
     if (!job.startMs) job.startMs = now;
-    if (now - *job.startMs >= static_cast<uint64_t>(job.command.timeoutMs)) return std::u16string(texts::kWaitExpired);
-    if (std::optional<std::u16string> result = backend_.Run(job.command, model)) job.last = std::move(*result);
-    if (IsCardRecord(job.last)) return std::move(job.last);
+    if (now - *job.startMs >= static_cast<uint64_t>(job.command.timeoutMs)) return texts::kWaitExpired;
+    const std::optional<std::u16string_view> attempt = backend_.Run(job.command, model);
+    if (attempt && IsCardRecord(*attempt)) return attempt;
     return std::nullopt;
   } catch (...) {
     // Answered all the same, with the text the operation gives when the reader fails it.
     std::cout << "Command " << static_cast<uint32_t>(job.command.code)
               << " failed: " << ExceptionText(std::current_exception()) << std::endl;
-    return std::u16string(FailureText(job.command.code));
+    return FailureText(job.command.code);
   }
 }
 

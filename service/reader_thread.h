@@ -12,6 +12,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -24,9 +25,10 @@ class ReaderThread {
  public:
   // A connection, as the network side numbers them; never reused within one run.
   using ClientId = uint64_t;
-  // Takes the reply of one command, on the reader thread; must hand it on without waiting. Not
-  // called for a client forgotten before its command was done, nor after Stop has returned.
-  using ReplyFn = std::function<void(const std::u16string& reply)>;
+  // Takes the reply of one command, on the reader thread, valid during the call only; must hand it
+  // on without waiting. Not called for a client forgotten before its command was done, nor after
+  // Stop has returned.
+  using ReplyFn = std::function<void(std::u16string_view reply)>;
 
   // The most commands one client may have unanswered (queued or running).
   static constexpr size_t kMaxPendingPerClient = 64;
@@ -74,16 +76,15 @@ class ReaderThread {
     ClientId client = 0;
     Command command;
     ReplyFn reply;
-    // A waiting read: when it began, the last attempt's reply, when the next attempt is due.
+    // A waiting read: when it began, when the next attempt is due.
     std::optional<uint64_t> startMs;
-    std::u16string last;
     uint64_t dueMs = 0;
   };
 
   void Loop();
   // Runs one step of `job` with `model`: a whole command, or one attempt of a waiting read. The
   // reply when the job is done, nullopt when a waiting read goes on.
-  std::optional<std::u16string> Step(Job& job, int32_t model);
+  std::optional<std::u16string_view> Step(Job& job, int32_t model);
   // Under the lock: the job of `client` is over; its next held command becomes ready.
   void Finished(ClientId client);
   void ApplyRequestedModel();

@@ -29,9 +29,9 @@ Command Parsed(const std::string& message) {
 class Replies {
  public:
   ReaderThread::ReplyFn To(ReaderThread::ClientId client) {
-    return [this, client](const std::u16string& reply) {
+    return [this, client](std::u16string_view reply) {
       std::lock_guard<std::mutex> lock(mutex_);
-      got_[client].push_back(reply);
+      got_[client].emplace_back(reply);
       changed_.notify_all();
     };
   }
@@ -69,10 +69,11 @@ class StandInReader : public ReaderBackend {
   explicit StandInReader(Fn run) : run_(std::move(run)) {}
   std::array<bool, 3> LibrariesLoaded() const override { return {true, true, true}; }
   void SetStatusSink(StatusSink) override {}
-  std::optional<std::u16string> Run(const Command& c, int32_t model) override { return run_(c, model); }
+  std::optional<std::u16string_view> Run(const Command& c, int32_t model) override { return reply_ = run_(c, model); }
 
  private:
   Fn run_;
+  std::u16string reply_;
 };
 
 class ReaderThreadTest : public ::testing::Test {
@@ -257,7 +258,7 @@ TEST_F(ReaderThreadTest, AClientWithSixtyFourCommandsWaitingIsRefusedAMoreOthers
 TEST_F(ReaderThreadTest, ACommandThatThrowsGetsItsOperationsFailureText) {
   StandInReader throwing([this](const Command& c, int32_t model) {
     if (c.code == CommandCode::kM1Read) throw std::runtime_error("the SDK gave a length past its buffer");
-    return *backend_->Run(c, model);
+    return std::u16string(*backend_->Run(c, model));
   });
   ReaderThread reader(throwing);
   reader.Start(kModelOrv5a);

@@ -366,7 +366,7 @@ class CWebSocketServer::Session {
   // reply is encoded on the reader thread and sent from the network loop.
   bool Submit(const connection_hdl& hdl, const Client& client, const Command& command) {
     ServiceEndpoint* endpoint = client.endpoint;
-    return reader_.Submit(client.id, command, [this, endpoint, hdl](const std::u16string& reply) {
+    return reader_.Submit(client.id, command, [this, endpoint, hdl](std::u16string_view reply) {
       HandOver(Outgoing{endpoint, hdl, Utf16ToUtf8(reply)});
     });
   }

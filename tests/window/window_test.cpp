@@ -1,6 +1,9 @@
 // The real Kavenor.exe under Wine, driven through its window by the test driver: start-up, the
 // single-instance rule, the settings changes with their relaunches, the status log, the icon.
 #include <gtest/gtest.h>
+#include <windows.h>
+
+#include <tlhelp32.h>
 
 #include <boost/asio.hpp>
 #include <filesystem>
@@ -40,6 +43,19 @@ std::string Command(uint16_t port, const std::string& command) {
   client.Send(command);
   std::string frame = client.Receive();
   return frame.substr(frame.find(':') + 1);
+}
+
+// The reader hosts running on this machine (of every program under test).
+int ReaderHostCount() {
+  int count = 0;
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) return -1;
+  PROCESSENTRY32W entry{};
+  entry.dwSize = sizeof entry;
+  for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry))
+    count += _wcsicmp(entry.szExeFile, L"KavenorReaderHost.exe") == 0;
+  CloseHandle(snapshot);
+  return count;
 }
 
 std::u16string ShotPath(const std::u16string& name) {
@@ -207,11 +223,12 @@ TEST(Window, CloseEndsInOrderAfterTheRunningCommand) {
   TestApp app(PortConfig(port));
   const std::u16string sdk = app.SdkDir(u"ORV5U");
   testing::WriteFileBytes(JoinPath(sdk, u"scenario.ini"), "ports=1\ndelay_ms=100\n");
-  const int iconsBefore = testing::TrayIconCount();
+  const int iconsBefore = testing::TrayIconCount(), hostsBefore = ReaderHostCount();
   KavenorProcess program = KavenorProcess::Start(app.Exe());
   HWND dialog = program.Dialog();
   WaitUntil([&] { return Serves(port); }, "the service");
   WaitUntil([&] { return testing::TrayIconCount() == iconsBefore + 1; }, "the notification icon");
+  EXPECT_EQ(ReaderHostCount(), hostsBefore + 1);
 
   testing::RemoveFile(JoinPath(sdk, u"calls.log"));
   testing::WebSocketTestClient client;
@@ -230,6 +247,30 @@ TEST(Window, CloseEndsInOrderAfterTheRunningCommand) {
   for (const std::string& line : log) readContent = readContent || line.find(" ORV_Read_Content") != std::string::npos;
   EXPECT_TRUE(readContent) << "the read ran to its end";
   WaitUntil([&] { return testing::TrayIconCount() == iconsBefore; }, "the icon to be removed");
+  WaitUntil([&] { return ReaderHostCount() == hostsBefore; }, "the reader host to end with the program");
+}
+
+// The SDK's failures as the operator sees them: a call that hangs and a crash each cost one read
+// and leave one line; the next read works, in the same program.
+TEST(Window, AHungCallAndACrashInTheSdkAreLoggedAndTheNextReadWorks) {
+  const uint16_t port = FreePort();
+  TestApp app(PortConfig(port) + "[Reader]\r\nCallTimeoutMs=2000\r\n");
+  testing::WriteFileBytes(JoinPath(app.SdkDir(u"ORV5U"), u"scenario.ini"),
+                          "ports=1\nhang.ORV_Authenticate=once\ncrash.ORV_Read_Content=once\n");
+  KavenorProcess program = KavenorProcess::Start(app.Exe());
+  HWND dialog = program.Dialog();
+  WaitUntil([&] { return Serves(port); }, "the service");
+
+  const std::string failed = Utf16ToUtf8(u"读卡失败");
+  EXPECT_EQ(Command(port, "3"), failed);  // ORV_Authenticate does not return
+  WaitUntil([&] { return LogHasLine(dialog, u"读卡组件无响应，已重新启动"); }, "the hang's status line");
+  EXPECT_EQ(Command(port, "3"), failed);  // ORV_Read_Content crashes
+  WaitUntil([&] { return LogHasLine(dialog, u"读卡组件意外退出，已重新启动"); }, "the crash's status line");
+  EXPECT_EQ(Command(port, "3").rfind("ORV5U|大厅1|", 0), 0u);
+  WaitUntil([&] { return LogHasLine(dialog, u"读卡成功"); }, "the read's status line");
+  EXPECT_TRUE(program.Running());
+  BringBack(dialog);
+  EXPECT_TRUE(testing::Screenshot(dialog, ShotPath(u"window-reader-host.png")));
 }
 
 // The list of sites in the settings window, a line each.
