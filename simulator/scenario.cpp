@@ -4,14 +4,18 @@
 #include <cerrno>
 #include <cstdlib>
 #include <optional>
+#include <type_traits>
 
 #include "common/text.h"
+#include "reader/sdk_abi.h"
 
 namespace kavenor::sim {
 namespace {
 
-constexpr size_t kFingerprintBytes = 1024;
-constexpr size_t kSamRawBytes = 128;
+using sdk::EntryPoint;
+
+constexpr size_t kFingerprintBytes = sdk::kFingerprintBytes;
+constexpr size_t kCompleteSamIdBytes = sdk::kCompleteSamIdBytes;
 
 std::string Trim(const std::string& s) {
   const char* blanks = " \t\r\n";
@@ -106,17 +110,22 @@ int Scenario::DelayOf(const std::string& entry) const {
 }
 
 const std::vector<std::string>& TextGetterNames() {
-  static const std::vector<std::string> names = {
-      "GetPeopleChineseNameU", "GetPeopleCertVersionU", "GetPeopleNameU",      "GetPeopleSexU",
-      "GetPeopleNationU",      "GetPeopleBirthdayU",    "GetPeopleAddressU",   "GetPeopleIDCodeU",
-      "GetDepartmentU",        "GetStartDateU",         "GetEndDateU",         "GetNationCodeU",
-      "GetNewAppMsgU",         "GetOldIDCardNumberU",   "GetStandbyENameU",    "GetPassCheckIDU",
-      "Getbase64BMPDataU",     "Getbase64FrontBMPDataU", "Getbase64backBMPDataU"};
+  static const std::vector<std::string> names = [] {
+    std::vector<std::string> out;
+#define KADREL_TEXT_GETTER(name, type, drivers) \
+  if (std::is_same_v<sdk::type, sdk::TextGetterFn>) out.push_back(#name);
+    KADREL_ENTRY_POINTS(KADREL_TEXT_GETTER)
+#undef KADREL_TEXT_GETTER
+    return out;
+  }();
   return names;
 }
 
 bool IsPictureGetter(const std::string& entry) {
-  return entry == "Getbase64BMPDataU" || entry == "Getbase64FrontBMPDataU" || entry == "Getbase64backBMPDataU";
+  for (EntryPoint picture :
+       {EntryPoint::Getbase64BMPDataU, EntryPoint::Getbase64FrontBMPDataU, EntryPoint::Getbase64backBMPDataU})
+    if (entry == sdk::EntryPointName(picture)) return true;
+  return false;
 }
 
 std::vector<uint8_t> ParseHex(const std::string& text) {
@@ -156,7 +165,7 @@ Scenario DemoScenario() {
   s.bankNumber = "6222021234567890123fff";
   s.bankSecond = "01";
   s.sam = "5-1-2019-123456-7";
-  s.samRaw.assign(kSamRawBytes, 0);
+  s.samRaw.assign(kCompleteSamIdBytes, 0);
   s.samRaw[0] = 0x05;
   s.samRaw[2] = 0x01;
   PutLe32(s.samRaw, 4, 2019);
@@ -218,15 +227,15 @@ Scenario ParseScenario(const std::string& utf8) {
     } else if (key == "GetIssuesNumU") {
       if (number) s.issues = static_cast<int>(*number);
     } else if (key == "m1.id") {
-      s.m1.id = FixedBytes<4>(value);
+      s.m1.id = FixedBytes<sdk::kM1IdBytes>(value);
     } else if (key == "m1.request") {
-      s.m1.request = AtMost(ParseHex(value), 4);
+      s.m1.request = AtMost(ParseHex(value), sdk::kM1RequestBytes);
     } else if (key == "m1.key") {
-      s.m1.key = FixedBytes<6>(value);
+      s.m1.key = FixedBytes<sdk::kM1KeyBytes>(value);
     } else if ((block = BlockSuffix(key, "m1.key."))) {
-      s.m1.blockKeys[*block] = FixedBytes<6>(value);
+      s.m1.blockKeys[*block] = FixedBytes<sdk::kM1KeyBytes>(value);
     } else if ((block = BlockSuffix(key, "m1.block."))) {
-      s.m1.blocks[*block] = FixedBytes<16>(value);
+      s.m1.blocks[*block] = FixedBytes<sdk::kM1BlockBytes>(value);
     } else if (key == "bank.number") {
       s.bankNumber = value;
     } else if (key == "bank.second") {
@@ -234,7 +243,7 @@ Scenario ParseScenario(const std::string& utf8) {
     } else if (key == "sam") {
       s.sam = value;
     } else if (key == "samraw") {
-      s.samRaw = AtMost(ParseHex(value), kSamRawBytes);
+      s.samRaw = AtMost(ParseHex(value), kCompleteSamIdBytes);
     }
   }
   return s;

@@ -8,14 +8,16 @@
 #include <string>
 #include <vector>
 
+#include "reader/sdk_abi.h"
+
 namespace kavenor::sim {
 
-using M1Key = std::array<uint8_t, 6>;
-using M1Block = std::array<uint8_t, 16>;
+using M1Key = std::array<uint8_t, sdk::kM1KeyBytes>;
+using M1Block = std::array<uint8_t, sdk::kM1BlockBytes>;
 
 struct M1Card {
-  std::array<uint8_t, 4> id{};
-  std::vector<uint8_t> request;  // bytes written to the request buffer, at most 4
+  std::array<uint8_t, sdk::kM1IdBytes> id{};
+  std::vector<uint8_t> request;  // bytes written to the request buffer, at most sdk::kM1RequestBytes
   M1Key key{};                   // the key of every block without a key of its own
   std::map<int, M1Key> blockKeys;
   std::map<int, M1Block> blocks;  // blocks not listed read as zeros
@@ -39,13 +41,13 @@ struct Scenario {
   bool reload = true;
   bool unterminated = false;  // text calls fill their whole buffer and write no zero
   std::string certType;       // its first byte is the type letter; empty gives a zero byte
-  std::vector<uint8_t> fingerprint;  // at most 1024 bytes; the rest of the buffer is zero
+  std::vector<uint8_t> fingerprint;  // at most sdk::kFingerprintBytes; the rest of the buffer is zero
   int issues = 0;
   M1Card m1;
   std::string bankNumber;  // UTF-8
   std::string bankSecond;  // UTF-8
   std::string sam;         // UTF-8
-  std::vector<uint8_t> samRaw;  // at most 128 bytes
+  std::vector<uint8_t> samRaw;  // at most sdk::kCompleteSamIdBytes
 
   int DelayOf(const std::string& entry) const;
 };
@@ -57,7 +59,8 @@ Scenario DemoScenario();
 // demo card. Only `ports` does not fall back to the demo: a file without it opens no port.
 Scenario ParseScenario(const std::string& utf8);
 
-// The U-getters whose text a scenario can set, each named as its entry point.
+// The U-getters whose text a scenario can set, each named as its entry point: the entry points of
+// type TextGetterFn.
 const std::vector<std::string>& TextGetterNames();
 
 // Getbase64BMPDataU, Getbase64FrontBMPDataU and Getbase64backBMPDataU.
