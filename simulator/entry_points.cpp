@@ -6,10 +6,9 @@
 #include <mutex>
 
 #include "common/clock.h"
-#include "common/exe_dir.h"
-#include "common/file_io.h"
 #include "common/text.h"
 #include "simulator/call_log.h"
+#include "simulator/failures.h"
 #include "simulator/library_dir.h"
 #include "simulator/pictures.h"
 #include "simulator/scenario.h"
@@ -66,16 +65,10 @@ class Reader {
   }
 
  private:
-  Reader() {
-    std::u16string dir = LibraryDir();
-    scenarioPath_ = dir.empty() ? u"scenario.ini" : JoinPath(dir, u"scenario.ini");
-    logPath_ = dir.empty() ? u"calls.log" : JoinPath(dir, u"calls.log");
-  }
+  Reader() : scenarioPath_(BesideLibrary(kScenarioFileName)), logPath_(BesideLibrary(kCallLogFileName)) {}
 
   std::shared_ptr<const Scenario> Load() const {
-    std::string bytes;
-    if (!ReadWholeFile(scenarioPath_, bytes)) return std::make_shared<const Scenario>(DemoScenario());
-    return std::make_shared<const Scenario>(ParseScenario(bytes));
+    return std::make_shared<const Scenario>(ReadScenarioFile(scenarioPath_));
   }
 
   std::u16string scenarioPath_, logPath_;
@@ -97,7 +90,8 @@ std::string Hex(const unsigned char* bytes, size_t n) {
 
 std::string Value(const int* p) { return p ? std::to_string(*p) : std::string("null"); }
 
-// One call of an entry point: logged when it is entered; Return applies the override and delay.
+// One call of an entry point: logged when it is entered, then failed if the scenario asks it to;
+// Return applies the override and delay.
 class Call {
  public:
   enum Source { kCurrentScenario, kReadScenarioAgain };
@@ -105,10 +99,12 @@ class Call {
   explicit Call(EntryPoint entry, const std::string& args = {}, Source which = kCurrentScenario)
       : entry_(EntryPointName(entry)), entered_(TickCountMs()) {
     scenario_ = which == kReadScenarioAgain ? Reader::Get().Reload() : Reader::Get().Current();
-    if (!scenario_->callLog) return;
-    std::string line = std::to_string(entered_) + " " + entry_;
-    if (!args.empty()) line += " " + args;
-    Reader::Get().Log(line);
+    if (scenario_->callLog) {
+      std::string line = std::to_string(entered_) + " " + entry_;
+      if (!args.empty()) line += " " + args;
+      Reader::Get().Log(line);
+    }
+    FailIfAsked(*scenario_, entry_);
   }
 
   const Scenario& scenario() const { return *scenario_; }

@@ -2,9 +2,10 @@
 // (kadrel_exports.cpp) are made from the one list in reader/sdk_abi.h: each forwards its arguments to
 // the Serve overload tagged with its own entry point, so that a variant can leave any of them out.
 //
-// Every call appends its line to calls.log beside the library, then does its work against the
-// current scenario, then applies the scenario's result override and delay. The scenario is read
-// again from scenario.ini beside the library at every InitComm.
+// Every call appends its line to calls.log beside the library, then fails if the scenario asks it to
+// (failures.h), then does its work against the current scenario, then applies the scenario's result
+// override and delay. The scenario is read again from scenario.ini beside the library at every
+// InitComm.
 #pragma once
 
 #include <type_traits>

@@ -1,10 +1,12 @@
 // The exported entry points of the simulated reader, one for each row of KADREL_ENTRY_POINTS, each
-// forwarding to sim::Serve for its entry point. A variant leaves an entry point out with the
-// definition KADREL_OMIT_<entry point> (set per variant in CMakeLists.txt).
+// forwarding to sim::Serve for its entry point, and the failures the scenario asks of the load. A
+// variant leaves an entry point out with the definition KADREL_OMIT_<entry point> (set per variant
+// in CMakeLists.txt).
 #include <type_traits>
 
 #include "reader/sdk_abi.h"
 #include "simulator/entry_points.h"
+#include "simulator/failures.h"
 #include "simulator/kadrel_export.h"
 
 // Each ABI function type's parameters, named, and the same names as the arguments passed on.
@@ -58,3 +60,7 @@
 extern "C" {
 KADREL_ENTRY_POINTS(KADREL_DEFINE_EXPORT)
 }  // extern "C"
+
+// Runs as the library is loaded: from dlopen, or on Windows from the C runtime's start-up of the DLL
+// in DLL_PROCESS_ATTACH.
+__attribute__((constructor)) static void OnLoad() { kavenor::sim::FailAtLoadIfAsked(); }

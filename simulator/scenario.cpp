@@ -3,9 +3,11 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <filesystem>
 #include <optional>
 #include <type_traits>
 
+#include "common/file_io.h"
 #include "common/text.h"
 #include "reader/sdk_abi.h"
 
@@ -47,6 +49,29 @@ std::array<uint8_t, N> FixedBytes(const std::string& hex) {
   std::array<uint8_t, N> out{};
   std::vector<uint8_t> bytes = ParseHex(hex);
   std::copy_n(bytes.begin(), std::min(bytes.size(), N), out.begin());
+  return out;
+}
+
+// "crash.<point>", "abort.<point>" or "hang.<point>", <point> an entry point's name or "load".
+bool IsFailureKey(const std::string& key) {
+  for (Failure how : kFailures) {
+    const std::string prefix = FailureKey(how, "");
+    if (key.compare(0, prefix.size(), prefix) != 0) continue;
+    const std::string point = key.substr(prefix.size());
+    if (point == kLoadPoint) return true;
+    for (unsigned i = 0; i < static_cast<unsigned>(EntryPoint::kCount); ++i)
+      if (point == sdk::EntryPointName(static_cast<EntryPoint>(i))) return true;
+  }
+  return false;
+}
+
+// FNV-1a, 64 bits, as hex: enough to tell two versions of a scenario file apart.
+std::string ContentHash(const std::string& bytes) {
+  uint64_t hash = 14695981039346656037ull;
+  for (unsigned char c : bytes) hash = (hash ^ c) * 1099511628211ull;
+  static const char kDigits[] = "0123456789abcdef";
+  std::string out(16, '0');
+  for (int i = 15; i >= 0; --i, hash >>= 4) out[static_cast<size_t>(i)] = kDigits[hash & 15];
   return out;
 }
 
@@ -220,6 +245,9 @@ Scenario ParseScenario(const std::string& utf8) {
     } else if (key.size() > 5 && key.compare(key.size() - 5, 5, ".size") == 0 &&
                IsPictureGetter(key.substr(0, key.size() - 5))) {
       if (number && *number >= 0) s.pictureSizes[key.substr(0, key.size() - 5)] = static_cast<size_t>(*number);
+    } else if (IsFailureKey(key)) {
+      if (value == "once") s.failures[key] = Repeat::kOnce;
+      if (value == "always") s.failures[key] = Repeat::kAlways;
     } else if (key == "GetCertTypeU") {
       s.certType = value;
     } else if (key == "GetFPDate") {
@@ -247,6 +275,28 @@ Scenario ParseScenario(const std::string& utf8) {
     }
   }
   return s;
+}
+
+Scenario ReadScenarioFile(const std::u16string& path) {
+  // The time is taken before the bytes, so that a file written meanwhile gets a new identity later.
+  std::error_code error;
+  const auto written = std::filesystem::last_write_time(std::filesystem::path(path), error);
+  std::string bytes;
+  if (!ReadWholeFile(path, bytes)) return DemoScenario();
+  Scenario s = ParseScenario(bytes);
+  s.fileIdentity = std::to_string(bytes.size()) + " " +
+                   std::to_string(error ? 0 : static_cast<long long>(written.time_since_epoch().count())) + " " +
+                   ContentHash(bytes);
+  return s;
+}
+
+std::string FailureKey(Failure how, const std::string& point) {
+  switch (how) {
+    case Failure::kCrash: return "crash." + point;
+    case Failure::kAbort: return "abort." + point;
+    case Failure::kHang: return "hang." + point;
+  }
+  return point;
 }
 
 }  // namespace kavenor::sim

@@ -26,6 +26,13 @@ struct M1Card {
   M1Block BlockOf(int block) const;
 };
 
+// How a call, or the library's load, fails when the scenario asks it to: a write through a null
+// pointer, std::abort(), or a sleep that never ends.
+enum class Failure : uint8_t { kCrash, kAbort, kHang };
+enum class Repeat : uint8_t { kOnce, kAlways };
+constexpr Failure kFailures[] = {Failure::kCrash, Failure::kAbort, Failure::kHang};  // in the order tried
+constexpr char kLoadPoint[] = "load";  // the failure point of the library's load
+
 struct Scenario {
   std::set<int> ports;  // the ports ORV_InitComm opens
   bool card = true;     // a card lies on the reader
@@ -48,9 +55,17 @@ struct Scenario {
   std::string bankSecond;  // UTF-8
   std::string sam;         // UTF-8
   std::vector<uint8_t> samRaw;  // at most sdk::kCompleteSamIdBytes
+  // "crash.<point>", "abort.<point>" and "hang.<point>" = once|always, keyed by the whole key;
+  // <point> is an entry point's name, or "load" for the library's load.
+  std::map<std::string, Repeat> failures;
+  // Which scenario file this was read from, as written (size, modification time, content); empty for
+  // the demo card. The markers of the "once" failures hold it (failures.h).
+  std::string fileIdentity;
 
   int DelayOf(const std::string& entry) const;
 };
+
+constexpr char16_t kScenarioFileName[] = u"scenario.ini";  // beside the library
 
 // The demo card: what the reader holds when no scenario file lies beside the library.
 Scenario DemoScenario();
@@ -58,6 +73,12 @@ Scenario DemoScenario();
 // A scenario file (UTF-8 "key=value" lines, "#" comment lines, unknown keys ignored) laid over the
 // demo card. Only `ports` does not fall back to the demo: a file without it opens no port.
 Scenario ParseScenario(const std::string& utf8);
+
+// The scenario file at `path` parsed, with its fileIdentity; the demo card when there is no file.
+Scenario ReadScenarioFile(const std::u16string& path);
+
+// The scenario key of a failure at `point`: "crash.<point>", "abort.<point>" or "hang.<point>".
+std::string FailureKey(Failure how, const std::string& point);
 
 // The U-getters whose text a scenario can set, each named as its entry point: the entry points of
 // type TextGetterFn.
