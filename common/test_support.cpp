@@ -71,4 +71,13 @@ std::vector<std::string> ReadLines(const std::u16string& path) {
   return lines;
 }
 
+ChildProcess::~ChildProcess() {
+  if (Running()) Kill();
+  Wait();
+}
+
+int RunProgram(const std::u16string& program, const std::vector<std::u16string>& args) {
+  return ChildProcess(program, args).Wait();
+}
+
 }  // namespace kavenor::testing

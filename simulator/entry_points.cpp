@@ -6,10 +6,9 @@
 #include <mutex>
 
 #include "common/clock.h"
-#include "common/exe_dir.h"
-#include "common/file_io.h"
 #include "common/text.h"
 #include "simulator/call_log.h"
+#include "simulator/failures.h"
 #include "simulator/library_dir.h"
 #include "simulator/pictures.h"
 #include "simulator/scenario.h"
@@ -20,11 +19,8 @@ namespace {
 constexpr int kOk = sdk::kOk;
 constexpr int kM1Ok = sdk::kM1Ok;
 constexpr int kFail = 0;
-constexpr size_t kSamTextBytes = 64;
-constexpr size_t kBankNumberBytes = 64;
-constexpr size_t kBankSecondBytes = 6;
-constexpr size_t kFingerprintBytes = 1024;
-constexpr size_t kSamRawBytes = 128;
+constexpr size_t kFingerprintBytes = sdk::kFingerprintBytes;
+constexpr size_t kCompleteSamIdBytes = sdk::kCompleteSamIdBytes;
 
 // The state of this loaded copy: its folder, the scenario last read and the memory-card blocks
 // written since it was loaded.
@@ -69,16 +65,10 @@ class Reader {
   }
 
  private:
-  Reader() {
-    std::u16string dir = LibraryDir();
-    scenarioPath_ = dir.empty() ? u"scenario.ini" : JoinPath(dir, u"scenario.ini");
-    logPath_ = dir.empty() ? u"calls.log" : JoinPath(dir, u"calls.log");
-  }
+  Reader() : scenarioPath_(BesideLibrary(kScenarioFileName)), logPath_(BesideLibrary(kCallLogFileName)) {}
 
   std::shared_ptr<const Scenario> Load() const {
-    std::string bytes;
-    if (!ReadWholeFile(scenarioPath_, bytes)) return std::make_shared<const Scenario>(DemoScenario());
-    return std::make_shared<const Scenario>(ParseScenario(bytes));
+    return std::make_shared<const Scenario>(ReadScenarioFile(scenarioPath_));
   }
 
   std::u16string scenarioPath_, logPath_;
@@ -100,18 +90,21 @@ std::string Hex(const unsigned char* bytes, size_t n) {
 
 std::string Value(const int* p) { return p ? std::to_string(*p) : std::string("null"); }
 
-// One call of an entry point: logged when it is entered; Return applies the override and delay.
+// One call of an entry point: logged when it is entered, then failed if the scenario asks it to;
+// Return applies the override and delay.
 class Call {
  public:
   enum Source { kCurrentScenario, kReadScenarioAgain };
 
-  explicit Call(const char* entry, const std::string& args = {}, Source which = kCurrentScenario)
-      : entry_(entry), entered_(TickCountMs()) {
+  explicit Call(EntryPoint entry, const std::string& args = {}, Source which = kCurrentScenario)
+      : entry_(EntryPointName(entry)), entered_(TickCountMs()) {
     scenario_ = which == kReadScenarioAgain ? Reader::Get().Reload() : Reader::Get().Current();
-    if (!scenario_->callLog) return;
-    std::string line = std::to_string(entered_) + " " + entry;
-    if (!args.empty()) line += " " + args;
-    Reader::Get().Log(line);
+    if (scenario_->callLog) {
+      std::string line = std::to_string(entered_) + " " + entry_;
+      if (!args.empty()) line += " " + args;
+      Reader::Get().Log(line);
+    }
+    FailIfAsked(*scenario_, entry_);
   }
 
   const Scenario& scenario() const { return *scenario_; }
@@ -171,49 +164,57 @@ void PutId(const Scenario& s, unsigned char* id) {
   if (id) std::copy(s.m1.id.begin(), s.m1.id.end(), id);
 }
 
-}  // namespace
-
-int InitComm(int port) {
-  Call call("ORV_InitComm", "port=" + std::to_string(port), Call::kReadScenarioAgain);
-  return call.Return(call.scenario().ports.count(port) ? kOk : kFail);
-}
-
-int CloseComm() {
-  Call call("ORV_CloseComm");
-  return call.Return(kOk);
-}
-
-int Authenticate(const char* entry) {
+int Authenticate(EntryPoint entry) {
   Call call(entry);
   return call.Return(call.scenario().card ? kOk : kFail);
 }
 
-int ReadContent(int active) {
-  Call call("ORV_Read_Content", "active=" + std::to_string(active));
-  return call.Return(call.scenario().card ? kOk : kFail);
+}  // namespace
+
+int Serve(Entry<EntryPoint::ORV_InitComm>, int port) {
+  Call call(EntryPoint::ORV_InitComm, "port=" + std::to_string(port), Call::kReadScenarioAgain);
+  return call.Return(call.scenario().ports.count(port) ? kOk : kFail);
 }
 
-int ReadFpContent() {
-  Call call("ORV_Read_FPContent");
-  return call.Return(call.scenario().card ? kOk : kFail);
-}
-
-int GetSamId(char* text) {
-  Call call("ORV_GetSAMID");
-  FillAnsi(text, kSamTextBytes, call.scenario().sam, call.scenario().unterminated);
+int Serve(Entry<EntryPoint::ORV_CloseComm>) {
+  Call call(EntryPoint::ORV_CloseComm);
   return call.Return(kOk);
 }
 
-int GetText(const char* entry, KadrelU16* text, int* length) {
+int Serve(Entry<EntryPoint::ORV_Authenticate>) { return Authenticate(EntryPoint::ORV_Authenticate); }
+
+int Serve(Entry<EntryPoint::ORV_AuthenticateForNoJudge>) {
+  return Authenticate(EntryPoint::ORV_AuthenticateForNoJudge);
+}
+
+int Serve(Entry<EntryPoint::ORV_Read_Content>, int active) {
+  Call call(EntryPoint::ORV_Read_Content, "active=" + std::to_string(active));
+  return call.Return(call.scenario().card ? kOk : kFail);
+}
+
+int Serve(Entry<EntryPoint::ORV_Read_FPContent>) {
+  Call call(EntryPoint::ORV_Read_FPContent);
+  return call.Return(call.scenario().card ? kOk : kFail);
+}
+
+int Serve(Entry<EntryPoint::ORV_GetSAMID>, char* text) {
+  Call call(EntryPoint::ORV_GetSAMID);
+  FillAnsi(text, sdk::kSamIdBytes, call.scenario().sam, call.scenario().unterminated);
+  return call.Return(kOk);
+}
+
+int GetText(EntryPoint entry, KadrelU16* text, int* length) {
   Call call(entry, "length=" + Value(length));
   if (length && *length > 0)
-    FillText(text, static_cast<size_t>(*length), TextOf(call.scenario(), entry), call.scenario().unterminated);
+    FillText(text, static_cast<size_t>(*length), TextOf(call.scenario(), EntryPointName(entry)),
+             call.scenario().unterminated);
   return call.Return(kOk);
 }
 
-int GetCertType(unsigned char* type, int* length) {
-  Call call("GetCertTypeU", "length=" + Value(length));
-  size_t capacity = length ? static_cast<size_t>(std::clamp(*length, 0, 4)) : 4;
+int Serve(Entry<EntryPoint::GetCertTypeU>, unsigned char* type, int* length) {
+  Call call(EntryPoint::GetCertTypeU, "length=" + Value(length));
+  const int most = sdk::kCertTypeBytes;
+  size_t capacity = static_cast<size_t>(length ? std::clamp(*length, 0, most) : most);
   if (type && capacity > 0) {
     std::fill_n(type, capacity, 0);
     if (!call.scenario().certType.empty()) type[0] = static_cast<unsigned char>(call.scenario().certType[0]);
@@ -221,9 +222,9 @@ int GetCertType(unsigned char* type, int* length) {
   return call.Return(kOk);
 }
 
-int GetFpData(unsigned char* data, int* length) {
-  // The buffer is always 1024 bytes; the length the caller passes is not its size.
-  Call call("GetFPDate", "length=" + Value(length));
+int Serve(Entry<EntryPoint::GetFPDate>, unsigned char* data, int* length) {
+  // The buffer is always kFingerprintBytes; the length the caller passes is not its size.
+  Call call(EntryPoint::GetFPDate, "length=" + Value(length));
   if (data) {
     const std::vector<uint8_t>& fp = call.scenario().fingerprint;
     std::fill_n(data, kFingerprintBytes, 0);
@@ -232,14 +233,14 @@ int GetFpData(unsigned char* data, int* length) {
   return call.Return(kOk);
 }
 
-int GetIssuesNum(int* count) {
-  Call call("GetIssuesNumU", "count=" + Value(count));
+int Serve(Entry<EntryPoint::GetIssuesNumU>, int* count) {
+  Call call(EntryPoint::GetIssuesNumU, "count=" + Value(count));
   if (count) *count = call.scenario().issues;
   return call.Return(kOk);
 }
 
-int M1Request(int mode, unsigned char* id, unsigned char* request) {
-  Call call("ORV_M1_Request", "mode=" + std::to_string(mode));
+int Serve(Entry<EntryPoint::ORV_M1_Request>, int mode, unsigned char* id, unsigned char* request) {
+  Call call(EntryPoint::ORV_M1_Request, "mode=" + std::to_string(mode));
   const Scenario& s = call.scenario();
   if (!s.card) return call.Return(kFail);
   PutId(s, id);
@@ -247,9 +248,10 @@ int M1Request(int mode, unsigned char* id, unsigned char* request) {
   return call.Return(kM1Ok);
 }
 
-int M1Read(int mode, unsigned char* id, unsigned char block, unsigned char* key, unsigned char* data) {
-  Call call("ORV_M1_Read",
-            "mode=" + std::to_string(mode) + " block=" + std::to_string(block) + " key=" + Hex(key, 6));
+int Serve(Entry<EntryPoint::ORV_M1_Read>, int mode, unsigned char* id, unsigned char block, unsigned char* key,
+          unsigned char* data) {
+  Call call(EntryPoint::ORV_M1_Read, "mode=" + std::to_string(mode) + " block=" + std::to_string(block) +
+                                         " key=" + Hex(key, sdk::kM1KeyBytes));
   const Scenario& s = call.scenario();
   if (!s.card || !KeyMatches(s, block, key)) return call.Return(kFail);
   PutId(s, id);
@@ -260,9 +262,11 @@ int M1Read(int mode, unsigned char* id, unsigned char block, unsigned char* key,
   return call.Return(kM1Ok);
 }
 
-int M1Write(int mode, unsigned char* id, unsigned char block, unsigned char* key, unsigned char* data) {
-  Call call("ORV_M1_Write", "mode=" + std::to_string(mode) + " block=" + std::to_string(block) +
-                                " key=" + Hex(key, 6) + " data=" + Hex(data, 16));
+int Serve(Entry<EntryPoint::ORV_M1_Write>, int mode, unsigned char* id, unsigned char block, unsigned char* key,
+          unsigned char* data) {
+  Call call(EntryPoint::ORV_M1_Write, "mode=" + std::to_string(mode) + " block=" + std::to_string(block) +
+                                          " key=" + Hex(key, sdk::kM1KeyBytes) +
+                                          " data=" + Hex(data, sdk::kM1BlockBytes));
   const Scenario& s = call.scenario();
   if (!s.card || !data || !KeyMatches(s, block, key)) return call.Return(kFail);
   M1Block content;
@@ -272,22 +276,22 @@ int M1Write(int mode, unsigned char* id, unsigned char block, unsigned char* key
   return call.Return(kM1Ok);
 }
 
-int GetFisCardId(char* number, char* second, int* extra) {
-  Call call("M1_MF_GetFisCardID");
+int Serve(Entry<EntryPoint::M1_MF_GetFisCardID>, char* number, char* second, int* extra) {
+  Call call(EntryPoint::M1_MF_GetFisCardID);
   const Scenario& s = call.scenario();
   if (!s.card) return call.Return(kFail);
-  FillAnsi(number, kBankNumberBytes, s.bankNumber, s.unterminated);
-  FillAnsi(second, kBankSecondBytes, s.bankSecond, s.unterminated);
+  FillAnsi(number, sdk::kFisNumberBytes, s.bankNumber, s.unterminated);
+  FillAnsi(second, sdk::kFisSecondBytes, s.bankSecond, s.unterminated);
   if (extra) *extra = static_cast<int>(s.bankNumber.size());
   return call.Return(kM1Ok);
 }
 
-int GetCompleteSamId(unsigned char* raw) {
-  Call call("ORV_GetCompleteSAMID");
+int Serve(Entry<EntryPoint::ORV_GetCompleteSAMID>, unsigned char* raw) {
+  Call call(EntryPoint::ORV_GetCompleteSAMID);
   if (raw) {
     const std::vector<uint8_t>& record = call.scenario().samRaw;
-    std::fill_n(raw, kSamRawBytes, 0);
-    std::copy_n(record.begin(), std::min(record.size(), kSamRawBytes), raw);
+    std::fill_n(raw, kCompleteSamIdBytes, 0);
+    std::copy_n(record.begin(), std::min(record.size(), kCompleteSamIdBytes), raw);
   }
   return call.Return(kOk);
 }

@@ -1,154 +1,66 @@
-// The exported entry points of the simulated reader. A variant leaves an entry point out with the
-// definition KADREL_OMIT_<entry point> (set per variant in CMakeLists.txt).
-#include "reader/sdk_abi.h"
-#include "simulator/entry_points.h"
-#include "simulator/kadrel_export.h"
-
+// The exported entry points of the simulated reader, one for each row of KADREL_ENTRY_POINTS, each
+// forwarding to sim::Serve for its entry point, and the failures the scenario asks of the load. A
+// variant leaves an entry point out with the definition KADREL_OMIT_<entry point> (set per variant
+// in CMakeLists.txt).
 #include <type_traits>
 
-namespace sim = kavenor::sim;
+#include "reader/sdk_abi.h"
+#include "simulator/entry_points.h"
+#include "simulator/failures.h"
+#include "simulator/kadrel_export.h"
 
-// Each export has exactly the type the program binds it as (calling convention included).
-#define KADREL_ABI(name, type) \
-  static_assert(std::is_same_v<decltype(&name), kavenor::sdk::type>, #name " does not match the ABI");
+// Each ABI function type's parameters, named, and the same names as the arguments passed on.
+#define KADREL_PARAMS_InitCommFn int a
+#define KADREL_ARGS_InitCommFn , a
+#define KADREL_PARAMS_NoArgFn
+#define KADREL_ARGS_NoArgFn
+#define KADREL_PARAMS_ReadContentFn int a
+#define KADREL_ARGS_ReadContentFn , a
+#define KADREL_PARAMS_GetSamIdFn char* a
+#define KADREL_ARGS_GetSamIdFn , a
+#define KADREL_PARAMS_TextGetterFn KadrelU16* a, int* b
+#define KADREL_ARGS_TextGetterFn , a, b
+#define KADREL_PARAMS_CertTypeFn unsigned char* a, int* b
+#define KADREL_ARGS_CertTypeFn , a, b
+#define KADREL_PARAMS_FpDataFn unsigned char* a, int* b
+#define KADREL_ARGS_FpDataFn , a, b
+#define KADREL_PARAMS_IssuesNumFn int* a
+#define KADREL_ARGS_IssuesNumFn , a
+#define KADREL_PARAMS_M1RequestFn int a, unsigned char* b, unsigned char* c
+#define KADREL_ARGS_M1RequestFn , a, b, c
+#define KADREL_PARAMS_M1BlockFn int a, unsigned char* b, unsigned char c, unsigned char* d, unsigned char* e
+#define KADREL_ARGS_M1BlockFn , a, b, c, d, e
+#define KADREL_PARAMS_FisCardIdFn char* a, char* b, int* c
+#define KADREL_ARGS_FisCardIdFn , a, b, c
+#define KADREL_PARAMS_CompleteSamIdFn unsigned char* a
+#define KADREL_ARGS_CompleteSamIdFn , a
 
-#define KADREL_TEXT_GETTER(name)                                                                              \
-  KADREL_EXPORT int KADREL_CALL name(KadrelU16* text, int* length) { return sim::GetText(#name, text, length); } \
-  KADREL_ABI(name, TextGetterFn)
+// KADREL_IF_KEPT(name)(code): `code`, unless the variant defines KADREL_OMIT_<name> (to 1, as -D
+// does). A defined KADREL_OMIT_<name> expands to 1 and pastes into KADREL_PROBE_1, whose comma makes
+// the 0 the second argument; an undefined one pastes into a plain token, and the 1 stays second.
+#define KADREL_IF_KEPT(name) KADREL_CHOOSE(KADREL_KEPT(KADREL_OMIT_##name))
+#define KADREL_KEPT(omit) KADREL_KEPT_PROBE(omit)
+#define KADREL_KEPT_PROBE(omit) KADREL_SECOND(KADREL_PROBE_##omit 0, 1)
+#define KADREL_PROBE_1 ~,
+#define KADREL_SECOND(...) KADREL_SECOND_OF(__VA_ARGS__)
+#define KADREL_SECOND_OF(first, second, ...) second
+#define KADREL_CHOOSE(kept) KADREL_CHOOSE_OF(kept)
+#define KADREL_CHOOSE_OF(kept) KADREL_KEEP_##kept
+#define KADREL_KEEP_1(...) __VA_ARGS__
+#define KADREL_KEEP_0(...)
+
+// One export; it has exactly the type the program binds it as (calling convention included).
+#define KADREL_DEFINE_EXPORT(name, type, drivers)                                                        \
+  KADREL_IF_KEPT(name)(                                                                                  \
+      KADREL_EXPORT int KADREL_CALL name(KADREL_PARAMS_##type) {                                         \
+        return kavenor::sim::Serve(kavenor::sim::Entry<kavenor::sdk::EntryPoint::name>{} KADREL_ARGS_##type); \
+      }                                                                                                  \
+      static_assert(std::is_same_v<decltype(&name), kavenor::sdk::type>, #name " does not match the ABI");)
 
 extern "C" {
-
-#ifndef KADREL_OMIT_ORV_InitComm
-KADREL_EXPORT int KADREL_CALL ORV_InitComm(int port) { return sim::InitComm(port); }
-KADREL_ABI(ORV_InitComm, InitCommFn)
-#endif
-#ifndef KADREL_OMIT_ORV_CloseComm
-KADREL_EXPORT int KADREL_CALL ORV_CloseComm() { return sim::CloseComm(); }
-KADREL_ABI(ORV_CloseComm, NoArgFn)
-#endif
-#ifndef KADREL_OMIT_ORV_Authenticate
-KADREL_EXPORT int KADREL_CALL ORV_Authenticate() { return sim::Authenticate("ORV_Authenticate"); }
-KADREL_ABI(ORV_Authenticate, NoArgFn)
-#endif
-#ifndef KADREL_OMIT_ORV_AuthenticateForNoJudge
-KADREL_EXPORT int KADREL_CALL ORV_AuthenticateForNoJudge() {
-  return sim::Authenticate("ORV_AuthenticateForNoJudge");
-}
-KADREL_ABI(ORV_AuthenticateForNoJudge, NoArgFn)
-#endif
-#ifndef KADREL_OMIT_ORV_Read_Content
-KADREL_EXPORT int KADREL_CALL ORV_Read_Content(int active) { return sim::ReadContent(active); }
-KADREL_ABI(ORV_Read_Content, ReadContentFn)
-#endif
-#ifndef KADREL_OMIT_ORV_Read_FPContent
-KADREL_EXPORT int KADREL_CALL ORV_Read_FPContent() { return sim::ReadFpContent(); }
-KADREL_ABI(ORV_Read_FPContent, NoArgFn)
-#endif
-#ifndef KADREL_OMIT_ORV_GetSAMID
-KADREL_EXPORT int KADREL_CALL ORV_GetSAMID(char* text) { return sim::GetSamId(text); }
-KADREL_ABI(ORV_GetSAMID, GetSamIdFn)
-#endif
-
-#ifndef KADREL_OMIT_GetPeopleChineseNameU
-KADREL_TEXT_GETTER(GetPeopleChineseNameU)
-#endif
-#ifndef KADREL_OMIT_GetPeopleCertVersionU
-KADREL_TEXT_GETTER(GetPeopleCertVersionU)
-#endif
-#ifndef KADREL_OMIT_GetPeopleNameU
-KADREL_TEXT_GETTER(GetPeopleNameU)
-#endif
-#ifndef KADREL_OMIT_GetPeopleSexU
-KADREL_TEXT_GETTER(GetPeopleSexU)
-#endif
-#ifndef KADREL_OMIT_GetPeopleNationU
-KADREL_TEXT_GETTER(GetPeopleNationU)
-#endif
-#ifndef KADREL_OMIT_GetPeopleBirthdayU
-KADREL_TEXT_GETTER(GetPeopleBirthdayU)
-#endif
-#ifndef KADREL_OMIT_GetPeopleAddressU
-KADREL_TEXT_GETTER(GetPeopleAddressU)
-#endif
-#ifndef KADREL_OMIT_GetPeopleIDCodeU
-KADREL_TEXT_GETTER(GetPeopleIDCodeU)
-#endif
-#ifndef KADREL_OMIT_GetDepartmentU
-KADREL_TEXT_GETTER(GetDepartmentU)
-#endif
-#ifndef KADREL_OMIT_GetStartDateU
-KADREL_TEXT_GETTER(GetStartDateU)
-#endif
-#ifndef KADREL_OMIT_GetEndDateU
-KADREL_TEXT_GETTER(GetEndDateU)
-#endif
-#ifndef KADREL_OMIT_GetNationCodeU
-KADREL_TEXT_GETTER(GetNationCodeU)
-#endif
-#ifndef KADREL_OMIT_GetNewAppMsgU
-KADREL_TEXT_GETTER(GetNewAppMsgU)
-#endif
-#ifndef KADREL_OMIT_Getbase64BMPDataU
-KADREL_TEXT_GETTER(Getbase64BMPDataU)
-#endif
-#ifndef KADREL_OMIT_GetOldIDCardNumberU
-KADREL_TEXT_GETTER(GetOldIDCardNumberU)
-#endif
-#ifndef KADREL_OMIT_GetStandbyENameU
-KADREL_TEXT_GETTER(GetStandbyENameU)
-#endif
-#ifndef KADREL_OMIT_Getbase64FrontBMPDataU
-KADREL_TEXT_GETTER(Getbase64FrontBMPDataU)
-#endif
-#ifndef KADREL_OMIT_Getbase64backBMPDataU
-KADREL_TEXT_GETTER(Getbase64backBMPDataU)
-#endif
-#ifndef KADREL_OMIT_GetPassCheckIDU
-KADREL_TEXT_GETTER(GetPassCheckIDU)
-#endif
-
-#ifndef KADREL_OMIT_GetCertTypeU
-KADREL_EXPORT int KADREL_CALL GetCertTypeU(unsigned char* type, int* length) { return sim::GetCertType(type, length); }
-KADREL_ABI(GetCertTypeU, CertTypeFn)
-#endif
-#ifndef KADREL_OMIT_GetFPDate
-KADREL_EXPORT int KADREL_CALL GetFPDate(unsigned char* data, int* length) { return sim::GetFpData(data, length); }
-KADREL_ABI(GetFPDate, FpDataFn)
-#endif
-#ifndef KADREL_OMIT_GetIssuesNumU
-KADREL_EXPORT int KADREL_CALL GetIssuesNumU(int* count) { return sim::GetIssuesNum(count); }
-KADREL_ABI(GetIssuesNumU, IssuesNumFn)
-#endif
-
-#ifndef KADREL_OMIT_ORV_M1_Request
-KADREL_EXPORT int KADREL_CALL ORV_M1_Request(int mode, unsigned char* id, unsigned char* request) {
-  return sim::M1Request(mode, id, request);
-}
-KADREL_ABI(ORV_M1_Request, M1RequestFn)
-#endif
-#ifndef KADREL_OMIT_ORV_M1_Read
-KADREL_EXPORT int KADREL_CALL ORV_M1_Read(int mode, unsigned char* id, unsigned char block, unsigned char* key,
-                                          unsigned char* data) {
-  return sim::M1Read(mode, id, block, key, data);
-}
-KADREL_ABI(ORV_M1_Read, M1BlockFn)
-#endif
-#ifndef KADREL_OMIT_ORV_M1_Write
-KADREL_EXPORT int KADREL_CALL ORV_M1_Write(int mode, unsigned char* id, unsigned char block, unsigned char* key,
-                                           unsigned char* data) {
-  return sim::M1Write(mode, id, block, key, data);
-}
-KADREL_ABI(ORV_M1_Write, M1BlockFn)
-#endif
-#ifndef KADREL_OMIT_M1_MF_GetFisCardID
-KADREL_EXPORT int KADREL_CALL M1_MF_GetFisCardID(char* number, char* second, int* extra) {
-  return sim::GetFisCardId(number, second, extra);
-}
-KADREL_ABI(M1_MF_GetFisCardID, FisCardIdFn)
-#endif
-#ifndef KADREL_OMIT_ORV_GetCompleteSAMID
-KADREL_EXPORT int KADREL_CALL ORV_GetCompleteSAMID(unsigned char* raw) { return sim::GetCompleteSamId(raw); }
-KADREL_ABI(ORV_GetCompleteSAMID, CompleteSamIdFn)
-#endif
-
+KADREL_ENTRY_POINTS(KADREL_DEFINE_EXPORT)
 }  // extern "C"
+
+// Runs as the library is loaded: from dlopen, or on Windows from the C runtime's start-up of the DLL
+// in DLL_PROCESS_ATTACH.
+__attribute__((constructor)) static void OnLoad() { kavenor::sim::FailAtLoadIfAsked(); }

@@ -16,4 +16,9 @@ std::u16string LibraryDir() {
   return cut == std::u16string::npos ? std::u16string() : path.substr(0, cut);
 }
 
+std::u16string BesideLibrary(const std::u16string& name) {
+  const std::u16string dir = LibraryDir();
+  return dir.empty() ? name : JoinPath(dir, name);
+}
+
 }  // namespace kavenor::sim

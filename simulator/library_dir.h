@@ -9,4 +9,7 @@ namespace kavenor::sim {
 // platform cannot tell. Each loaded copy answers with its own folder.
 std::u16string LibraryDir();
 
+// The file `name` in that folder; `name` alone when the folder is unknown.
+std::u16string BesideLibrary(const std::u16string& name);
+
 }  // namespace kavenor::sim

@@ -3,15 +3,21 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <filesystem>
 #include <optional>
+#include <type_traits>
 
+#include "common/file_io.h"
 #include "common/text.h"
+#include "reader/sdk_abi.h"
 
 namespace kavenor::sim {
 namespace {
 
-constexpr size_t kFingerprintBytes = 1024;
-constexpr size_t kSamRawBytes = 128;
+using sdk::EntryPoint;
+
+constexpr size_t kFingerprintBytes = sdk::kFingerprintBytes;
+constexpr size_t kCompleteSamIdBytes = sdk::kCompleteSamIdBytes;
 
 std::string Trim(const std::string& s) {
   const char* blanks = " \t\r\n";
@@ -43,6 +49,29 @@ std::array<uint8_t, N> FixedBytes(const std::string& hex) {
   std::array<uint8_t, N> out{};
   std::vector<uint8_t> bytes = ParseHex(hex);
   std::copy_n(bytes.begin(), std::min(bytes.size(), N), out.begin());
+  return out;
+}
+
+// "crash.<point>", "abort.<point>" or "hang.<point>", <point> an entry point's name or "load".
+bool IsFailureKey(const std::string& key) {
+  for (Failure how : kFailures) {
+    const std::string prefix = FailureKey(how, "");
+    if (key.compare(0, prefix.size(), prefix) != 0) continue;
+    const std::string point = key.substr(prefix.size());
+    if (point == kLoadPoint) return true;
+    for (unsigned i = 0; i < static_cast<unsigned>(EntryPoint::kCount); ++i)
+      if (point == sdk::EntryPointName(static_cast<EntryPoint>(i))) return true;
+  }
+  return false;
+}
+
+// FNV-1a, 64 bits, as hex: enough to tell two versions of a scenario file apart.
+std::string ContentHash(const std::string& bytes) {
+  uint64_t hash = 14695981039346656037ull;
+  for (unsigned char c : bytes) hash = (hash ^ c) * 1099511628211ull;
+  static const char kDigits[] = "0123456789abcdef";
+  std::string out(16, '0');
+  for (int i = 15; i >= 0; --i, hash >>= 4) out[static_cast<size_t>(i)] = kDigits[hash & 15];
   return out;
 }
 
@@ -106,17 +135,22 @@ int Scenario::DelayOf(const std::string& entry) const {
 }
 
 const std::vector<std::string>& TextGetterNames() {
-  static const std::vector<std::string> names = {
-      "GetPeopleChineseNameU", "GetPeopleCertVersionU", "GetPeopleNameU",      "GetPeopleSexU",
-      "GetPeopleNationU",      "GetPeopleBirthdayU",    "GetPeopleAddressU",   "GetPeopleIDCodeU",
-      "GetDepartmentU",        "GetStartDateU",         "GetEndDateU",         "GetNationCodeU",
-      "GetNewAppMsgU",         "GetOldIDCardNumberU",   "GetStandbyENameU",    "GetPassCheckIDU",
-      "Getbase64BMPDataU",     "Getbase64FrontBMPDataU", "Getbase64backBMPDataU"};
+  static const std::vector<std::string> names = [] {
+    std::vector<std::string> out;
+#define KADREL_TEXT_GETTER(name, type, drivers) \
+  if (std::is_same_v<sdk::type, sdk::TextGetterFn>) out.push_back(#name);
+    KADREL_ENTRY_POINTS(KADREL_TEXT_GETTER)
+#undef KADREL_TEXT_GETTER
+    return out;
+  }();
   return names;
 }
 
 bool IsPictureGetter(const std::string& entry) {
-  return entry == "Getbase64BMPDataU" || entry == "Getbase64FrontBMPDataU" || entry == "Getbase64backBMPDataU";
+  for (EntryPoint picture :
+       {EntryPoint::Getbase64BMPDataU, EntryPoint::Getbase64FrontBMPDataU, EntryPoint::Getbase64backBMPDataU})
+    if (entry == sdk::EntryPointName(picture)) return true;
+  return false;
 }
 
 std::vector<uint8_t> ParseHex(const std::string& text) {
@@ -156,7 +190,7 @@ Scenario DemoScenario() {
   s.bankNumber = "6222021234567890123fff";
   s.bankSecond = "01";
   s.sam = "5-1-2019-123456-7";
-  s.samRaw.assign(kSamRawBytes, 0);
+  s.samRaw.assign(kCompleteSamIdBytes, 0);
   s.samRaw[0] = 0x05;
   s.samRaw[2] = 0x01;
   PutLe32(s.samRaw, 4, 2019);
@@ -211,6 +245,9 @@ Scenario ParseScenario(const std::string& utf8) {
     } else if (key.size() > 5 && key.compare(key.size() - 5, 5, ".size") == 0 &&
                IsPictureGetter(key.substr(0, key.size() - 5))) {
       if (number && *number >= 0) s.pictureSizes[key.substr(0, key.size() - 5)] = static_cast<size_t>(*number);
+    } else if (IsFailureKey(key)) {
+      if (value == "once") s.failures[key] = Repeat::kOnce;
+      if (value == "always") s.failures[key] = Repeat::kAlways;
     } else if (key == "GetCertTypeU") {
       s.certType = value;
     } else if (key == "GetFPDate") {
@@ -218,15 +255,15 @@ Scenario ParseScenario(const std::string& utf8) {
     } else if (key == "GetIssuesNumU") {
       if (number) s.issues = static_cast<int>(*number);
     } else if (key == "m1.id") {
-      s.m1.id = FixedBytes<4>(value);
+      s.m1.id = FixedBytes<sdk::kM1IdBytes>(value);
     } else if (key == "m1.request") {
-      s.m1.request = AtMost(ParseHex(value), 4);
+      s.m1.request = AtMost(ParseHex(value), sdk::kM1RequestBytes);
     } else if (key == "m1.key") {
-      s.m1.key = FixedBytes<6>(value);
+      s.m1.key = FixedBytes<sdk::kM1KeyBytes>(value);
     } else if ((block = BlockSuffix(key, "m1.key."))) {
-      s.m1.blockKeys[*block] = FixedBytes<6>(value);
+      s.m1.blockKeys[*block] = FixedBytes<sdk::kM1KeyBytes>(value);
     } else if ((block = BlockSuffix(key, "m1.block."))) {
-      s.m1.blocks[*block] = FixedBytes<16>(value);
+      s.m1.blocks[*block] = FixedBytes<sdk::kM1BlockBytes>(value);
     } else if (key == "bank.number") {
       s.bankNumber = value;
     } else if (key == "bank.second") {
@@ -234,10 +271,32 @@ Scenario ParseScenario(const std::string& utf8) {
     } else if (key == "sam") {
       s.sam = value;
     } else if (key == "samraw") {
-      s.samRaw = AtMost(ParseHex(value), kSamRawBytes);
+      s.samRaw = AtMost(ParseHex(value), kCompleteSamIdBytes);
     }
   }
   return s;
+}
+
+Scenario ReadScenarioFile(const std::u16string& path) {
+  // The time is taken before the bytes, so that a file written meanwhile gets a new identity later.
+  std::error_code error;
+  const auto written = std::filesystem::last_write_time(std::filesystem::path(path), error);
+  std::string bytes;
+  if (!ReadWholeFile(path, bytes)) return DemoScenario();
+  Scenario s = ParseScenario(bytes);
+  s.fileIdentity = std::to_string(bytes.size()) + " " +
+                   std::to_string(error ? 0 : static_cast<long long>(written.time_since_epoch().count())) + " " +
+                   ContentHash(bytes);
+  return s;
+}
+
+std::string FailureKey(Failure how, const std::string& point) {
+  switch (how) {
+    case Failure::kCrash: return "crash." + point;
+    case Failure::kAbort: return "abort." + point;
+    case Failure::kHang: return "hang." + point;
+  }
+  return point;
 }
 
 }  // namespace kavenor::sim

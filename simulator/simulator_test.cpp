@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <csignal>
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -13,6 +15,8 @@
 #include "common/test_support.h"
 #include "common/text.h"
 #include "reader/sdk_abi.h"
+#include "simulator/kadrel_caller.h"
+#include "simulator/scenario.h"
 
 namespace kavenor {
 namespace {
@@ -20,14 +24,12 @@ namespace {
 namespace kt = kavenor::testing;
 using namespace kavenor::sdk;
 
-const std::vector<std::string> kEntryPoints = {
-    "ORV_InitComm", "ORV_CloseComm", "ORV_Authenticate", "ORV_AuthenticateForNoJudge", "ORV_Read_Content",
-    "ORV_Read_FPContent", "ORV_GetSAMID", "GetPeopleChineseNameU", "GetPeopleCertVersionU", "GetPeopleNameU",
-    "GetPeopleSexU", "GetPeopleNationU", "GetPeopleBirthdayU", "GetPeopleAddressU", "GetPeopleIDCodeU",
-    "GetDepartmentU", "GetStartDateU", "GetEndDateU", "GetNationCodeU", "GetNewAppMsgU", "Getbase64BMPDataU",
-    "GetOldIDCardNumberU", "GetStandbyENameU", "Getbase64FrontBMPDataU", "Getbase64backBMPDataU",
-    "GetPassCheckIDU", "GetCertTypeU", "GetFPDate", "GetIssuesNumU", "ORV_M1_Request", "ORV_M1_Read",
-    "ORV_M1_Write", "M1_MF_GetFisCardID", "ORV_GetCompleteSAMID"};
+std::vector<std::string> EntryPointNames() {
+  std::vector<std::string> names;
+  for (unsigned i = 0; i < static_cast<unsigned>(EntryPoint::kCount); ++i)
+    names.push_back(EntryPointName(static_cast<EntryPoint>(i)));
+  return names;
+}
 
 std::vector<uint8_t> Base64Decode(const std::u16string& text) {
   auto value = [](char16_t c) -> int {
@@ -52,19 +54,51 @@ uint32_t Le32(const std::vector<uint8_t>& b, size_t at) {
   return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<uint32_t>(b[at + 3]) << 24;
 }
 
-// A private copy of one built variant, loaded; the copy's folder is removed after the library is freed.
-class Sim {
+// A private copy of one built variant in a scratch folder, where its scenario file and call log lie.
+class LibraryCopy {
  public:
-  explicit Sim(const std::string& variant = "full") {
+  explicit LibraryCopy(const std::string& variant = "full") {
     std::u16string built = JoinPath(JoinPath(JoinPath(GetExeDir(), u"sim"), Utf8ToUtf16(variant)),
                                     u"" KADREL_FILE_NAME);
-    kt::CopyFileTo(built, dir_.Join(u"" KADREL_FILE_NAME));
-    lib_ = SharedLibrary::Load(dir_.Join(u"" KADREL_FILE_NAME));
+    kt::CopyFileTo(built, path());
+  }
+
+  std::u16string path() const { return dir_.Join(u"" KADREL_FILE_NAME); }
+  std::u16string Beside(const std::u16string& name) const { return dir_.Join(name); }
+  void Scenario(const std::string& text) { kt::WriteFileBytes(Beside(u"scenario.ini"), text); }
+  void NoScenario() { kt::RemoveFile(Beside(u"scenario.ini")); }
+
+  // The call log with the tick taken off each line (checked to be a number).
+  std::vector<std::string> Calls() const {
+    std::vector<std::string> lines;
+    for (const std::string& line : kt::ReadLines(Beside(u"calls.log"))) {
+      size_t space = line.find(' ');
+      EXPECT_TRUE(space > 0 && space != std::string::npos && line.find_first_not_of("0123456789") == space)
+          << line;
+      lines.push_back(space == std::string::npos ? line : line.substr(space + 1));
+    }
+    return lines;
+  }
+
+  std::vector<uint64_t> Ticks() const {
+    std::vector<uint64_t> ticks;
+    for (const std::string& line : kt::ReadLines(Beside(u"calls.log")))
+      ticks.push_back(std::stoull(line.substr(0, line.find(' '))));
+    return ticks;
+  }
+
+ private:
+  kt::ScratchDir dir_{u"kadrel"};
+};
+
+// A copy loaded into this process, as the program loads it; freed before its folder is removed.
+class Sim : public LibraryCopy {
+ public:
+  explicit Sim(const std::string& variant = "full") : LibraryCopy(variant) {
+    lib_ = SharedLibrary::Load(path());
     EXPECT_TRUE(lib_.IsLoaded()) << variant;
   }
 
-  void Scenario(const std::string& text) { kt::WriteFileBytes(dir_.Join(u"scenario.ini"), text); }
-  void NoScenario() { kt::RemoveFile(dir_.Join(u"scenario.ini")); }
   bool Has(const std::string& name) const { return lib_.Resolve(name.c_str()) != nullptr; }
 
   template <typename Fn>
@@ -78,34 +112,14 @@ class Sim {
   int Call(const char* name) const { return Get<NoArgFn>(name)(); }
 
   // A text getter's result, read up to the first zero; *length set to `capacity`.
-  std::u16string Text(const char* name, int capacity = 260) const {
+  std::u16string Text(const char* name, int capacity = kTextChars) const {
     std::vector<KadrelU16> buf(static_cast<size_t>(capacity) + 1, 0);
     int length = capacity;
     Get<TextGetterFn>(name)(buf.data(), &length);
     return TextUpToZero(reinterpret_cast<const char16_t*>(buf.data()), buf.size());
   }
 
-  // The call log with the tick taken off each line (checked to be a number).
-  std::vector<std::string> Calls() const {
-    std::vector<std::string> lines;
-    for (const std::string& line : kt::ReadLines(dir_.Join(u"calls.log"))) {
-      size_t space = line.find(' ');
-      EXPECT_TRUE(space > 0 && space != std::string::npos && line.find_first_not_of("0123456789") == space)
-          << line;
-      lines.push_back(space == std::string::npos ? line : line.substr(space + 1));
-    }
-    return lines;
-  }
-
-  std::vector<uint64_t> Ticks() const {
-    std::vector<uint64_t> ticks;
-    for (const std::string& line : kt::ReadLines(dir_.Join(u"calls.log")))
-      ticks.push_back(std::stoull(line.substr(0, line.find(' '))));
-    return ticks;
-  }
-
  private:
-  kt::ScratchDir dir_{u"kadrel"};
   SharedLibrary lib_;
 };
 
@@ -465,7 +479,7 @@ TEST(SimulatorTest, VariantsLackTheirEntryPoints) {
   };
   for (const auto& v : variants) {
     Sim sim(v.variant);
-    for (const std::string& name : kEntryPoints) {
+    for (const std::string& name : EntryPointNames()) {
       bool expected = v.present.empty()
                           ? std::find(v.absent.begin(), v.absent.end(), name) == v.absent.end()
                           : std::find(v.present.begin(), v.present.end(), name) != v.present.end();
@@ -488,6 +502,114 @@ TEST(SimulatorTest, EachCopyKeepsItsOwnScenarioAndLog) {
   EXPECT_EQ(second.Text("GetPeopleNameU"), u"乙");
   EXPECT_EQ(first.Calls(), (std::vector<std::string>{"ORV_InitComm port=1001", "GetPeopleNameU length=260"}));
   EXPECT_EQ(second.Calls().size(), 3u);
+}
+
+TEST(SimulatorTest, FailureKeysAndTheirValues) {
+  using sim::Repeat;
+  const struct {
+    const char* line;
+    std::map<std::string, Repeat> failures;
+  } cases[] = {
+      {"crash.ORV_Read_Content=once", {{"crash.ORV_Read_Content", Repeat::kOnce}}},
+      {"abort.GetPeopleNameU=always", {{"abort.GetPeopleNameU", Repeat::kAlways}}},
+      {" hang.ORV_M1_Write = always ", {{"hang.ORV_M1_Write", Repeat::kAlways}}},
+      {"crash.load=once", {{"crash.load", Repeat::kOnce}}},
+      {"hang.load=always", {{"hang.load", Repeat::kAlways}}},
+      {"crash.ORV_Read_Content=twice", {}},
+      {"crash.ORV_Read_Content=Once", {}},
+      {"crash.ORV_Read_Content=1", {}},
+      {"crash.ORV_Read_Content=", {}},
+      {"crash.ORV_ReadContent=once", {}},  // no such entry point
+      {"crash.orv_read_content=once", {}},
+      {"crash.=once", {}},
+      {"crash=once", {}},
+      {"crash.Getbase64BMPDataU.size=once", {}},
+      {"explode.ORV_CloseComm=always", {}},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(sim::ParseScenario(std::string("ports=1\n") + c.line + "\n").failures, c.failures) << c.line;
+
+  // The last valid value of a key holds; an invalid one leaves it as it was.
+  EXPECT_EQ(sim::ParseScenario("hang.GetFPDate=once\nhang.GetFPDate=always\nhang.GetFPDate=never\n").failures,
+            (std::map<std::string, Repeat>{{"hang.GetFPDate", Repeat::kAlways}}));
+}
+
+// The failures run in a process of their own (kadrel_caller), one per run, as the host's are: each
+// run of the same library copy is the process the host would start again.
+#ifdef _WIN32
+const int kCrashed = static_cast<int>(0xC0000005);  // the access violation's exception code
+const int kAborted = 3;                              // abort() in the C runtime
+const int kCrashedAtLoad = sim::kCallerNotLoaded;    // the loader catches it: the library does not load
+#else
+const int kCrashed = 128 + SIGSEGV;
+const int kAborted = 128 + SIGABRT;
+const int kCrashedAtLoad = 128 + SIGSEGV;
+#endif
+
+const std::vector<std::u16string> kCalls = {u"ORV_InitComm", u"GetPeopleNameU", u"ORV_CloseComm"};
+
+std::u16string CallerPath() { return JoinPath(GetExeDir(), u"" KADREL_CALLER_NAME); }
+
+// kadrel_caller's exit code for the calls of kCalls in `copy`.
+int RunCalls(const LibraryCopy& copy) {
+  std::vector<std::u16string> args{copy.path()};
+  args.insert(args.end(), kCalls.begin(), kCalls.end());
+  return kt::RunProgram(CallerPath(), args);
+}
+
+TEST(SimulatorTest, CrashesAndAbortsOnceOrAlways) {
+  const struct {
+    const char* failures;
+    std::vector<int> exits;  // of the runs in turn; 0: every call returned
+    const char* failing;     // the call log's last line after a failed run: the call that failed
+  } cases[] = {
+      {"crash.GetPeopleNameU=once", {kCrashed, 0, 0}, "GetPeopleNameU length=260"},
+      {"crash.ORV_CloseComm=always", {kCrashed, kCrashed}, "ORV_CloseComm"},
+      {"abort.ORV_InitComm=once", {kAborted, 0}, "ORV_InitComm port=1"},
+      {"abort.GetPeopleNameU=always", {kAborted, kAborted}, "GetPeopleNameU length=260"},
+      {"crash.load=once", {kCrashedAtLoad, 0}, "load"},
+      {"abort.load=always", {kAborted, kAborted}, "load"},
+      // Crash, then abort, then go on: each once in turn.
+      {"abort.GetPeopleNameU=once\ncrash.GetPeopleNameU=once", {kCrashed, kAborted, 0}, "GetPeopleNameU length=260"},
+  };
+  for (const auto& c : cases) {
+    LibraryCopy copy;
+    copy.Scenario(std::string("ports=1\n") + c.failures + "\n");
+    for (size_t run = 0; run < c.exits.size(); ++run) {
+      EXPECT_EQ(RunCalls(copy), c.exits[run]) << c.failures << ", run " << run;
+      std::vector<std::string> calls = copy.Calls();
+      ASSERT_FALSE(calls.empty()) << c.failures;
+      EXPECT_EQ(calls.back(), c.exits[run] ? c.failing : "ORV_CloseComm") << c.failures << ", run " << run;
+    }
+  }
+}
+
+TEST(SimulatorTest, OnceIsDueAgainWhenTheScenarioIsWrittenAnew) {
+  LibraryCopy copy;
+  copy.Scenario("ports=1\ncrash.ORV_CloseComm=once\n");
+  EXPECT_EQ(RunCalls(copy), kCrashed);
+  EXPECT_TRUE(kt::FileExists(copy.Beside(u"failed.crash.ORV_CloseComm")));
+  EXPECT_EQ(RunCalls(copy), 0);
+  copy.Scenario("ports=1\ncrash.ORV_CloseComm=once\n# written anew\n");
+  EXPECT_EQ(RunCalls(copy), kCrashed);
+  EXPECT_EQ(RunCalls(copy), 0);
+}
+
+TEST(SimulatorTest, HangNeverReturnsFromTheCall) {
+  LibraryCopy copy;
+  copy.Scenario("ports=1\nhang.GetPeopleNameU=once\n");
+  {
+    std::vector<std::u16string> args{copy.path()};
+    args.insert(args.end(), kCalls.begin(), kCalls.end());
+    kt::ChildProcess caller(CallerPath(), args);
+    while (copy.Calls().size() < 2 && caller.Running()) SleepMs(20);  // until the call has begun
+    SleepMs(200);
+    EXPECT_TRUE(caller.Running());
+    caller.Kill();
+  }
+  EXPECT_EQ(copy.Calls(), (std::vector<std::string>{"ORV_InitComm port=1", "GetPeopleNameU length=260"}));
+  EXPECT_EQ(RunCalls(copy), 0);  // once: the next process goes on
+  EXPECT_EQ(copy.Calls().back(), "ORV_CloseComm");
 }
 
 }  // namespace
