@@ -61,7 +61,7 @@ def test_a_host_ended_from_outside_between_two_commands_serves_the_next(launch, 
 
 
 def test_a_host_that_crashes_at_every_start_is_told_once_and_costs_no_processor_time(launch, target):
-    app = launch(model=0, scenarios={"ORV5A": {"ports": "1", "crash.load": "always"}})
+    app = launch(model=0, scenarios={"ORV5A": {"ports": "1", "abort.load": "always"}})
     with WsClient(app.url(), timeout=GUARD) as client:
         assert client.request("3", timeout=GUARD) == "连接设备失败"
         cpu = app.cpu_seconds()
