@@ -295,13 +295,25 @@ class App:
             try:
                 if self.target.wine:
                     words = (entry / "cmdline").read_bytes().decode("utf-8", "replace").split("\0")
-                    if words and words[0].endswith(self.target.host) and self.base.name in words[0]:
+                    if words and words[0].lower() == "z:" + str(self.dir / self.target.host).replace("/", "\\").lower():
                         found.append(int(entry.name))
                 elif os.readlink(entry / "exe") == str(self.dir / self.target.host):
                     found.append(int(entry.name))
             except OSError:
                 pass
         return found
+
+    def end_host_from_outside(self):
+        """Ends the running reader host as another program would (under Wine: taskkill, by the id the
+        program printed, so that Wine's own view of the process is up to date when it returns)."""
+        [host] = self.host_pids()
+        if self.target.wine:
+            ids = re.findall(r"The reader host runs: process (\d+)", self.stdout())
+            subprocess.run([str(ROOT / "scripts" / "wine-run"), "taskkill", "/F", "/PID", ids[-1]], env=self.target.env,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=180, check=True)
+        else:
+            os.kill(host, signal.SIGKILL)
+        return host
 
     def cpu_seconds(self):
         """The program's processor time so far (user and system), from /proc/<pid>/stat."""

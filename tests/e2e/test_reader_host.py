@@ -2,7 +2,6 @@
 command, never the program; a host ended from outside or failing at every start is replaced; none
 outlives the program. Failures are the simulated reader's real ones (scenario.ini crash./hang. keys)."""
 
-import os
 import signal
 import time
 
@@ -53,8 +52,7 @@ def test_a_host_ended_from_outside_between_two_commands_serves_the_next(launch, 
     app = launch(model=0)
     with WsClient(app.url(), timeout=GUARD) as client:
         assert is_record(client.request("3", timeout=GUARD))
-        [host] = app.host_pids()
-        os.kill(host, signal.SIGKILL)
+        host = app.end_host_from_outside()
         assert wait_until(lambda: host not in app.host_pids())
         assert is_record(client.request("3", timeout=GUARD))
     assert wait_until(lambda: CRASHED in app.status_lines()), app.describe()
