@@ -142,7 +142,12 @@ def test_client_that_goes_away_during_a_waiting_read(app, reader, how):
     # it: the wait then ends when the client closes the socket, half a second later.)
     assert names.count("ORV_Authenticate") <= int((gone - sent) / 0.5) + 2, names
     assert app.alive()
-    app.wait_for_output(lambda out, _: "The waiting read ends: its client has gone" in out, what="the line")
+    # A read whose client went before its first attempt is dropped from the queue unstarted: nothing
+    # waited, so there is no line. Once an attempt has begun, its end is told.
+    if len(names) > 3:
+        app.wait_for_output(lambda out, _: "The waiting read ends: its client has gone" in out, what="the line")
+    else:
+        assert "The waiting read ends" not in app.stdout()
 
 
 # The members of an ORV5U record of the resident card, in order; the text record's fields after the
