@@ -130,11 +130,12 @@ def test_silent_uninstallation_removes_the_program_its_shortcut_and_its_run_entr
     # The program the upgrade started is still running: the uninstaller closes it first.
     code, _ = windows.run(windows.install_dir / "uninstall.exe", "/S")
     assert code == 0
-    # The uninstaller goes on in a copy of itself in the temporary folder.
+    # The uninstaller goes on in a copy of itself in the temporary folder, the folder first, then the
+    # shortcut and the registry: each is waited for in that order.
     assert wait_until(lambda: not windows.install_dir.exists()), sorted(windows.install_dir.rglob("*"))
-    assert not (windows.start_menu / "Kavenor.lnk").exists()
-    assert windows.reg_value(RUN_KEY, "Kavenor") is None
-    assert windows.reg_value(UNINSTALL_KEY, "DisplayName") is None
+    assert wait_until(lambda: not (windows.start_menu / "Kavenor.lnk").exists()), "the shortcut"
+    assert wait_until(lambda: windows.reg_value(RUN_KEY, "Kavenor") is None), "the run entry"
+    assert wait_until(lambda: windows.reg_value(UNINSTALL_KEY, "DisplayName") is None), "the uninstall entry"
     assert wait_until(lambda: not listening(port)), "the program was closed"
 
 
