@@ -33,8 +33,9 @@ using Tcp = websocketpp::lib::asio::ip::tcp;
 
 // How long a closing connection may take to answer the close frame when the service ends.
 constexpr long kClosingHandshakeOnStopMs = 250;
-// What a client that does not read its replies may leave unsent: past this, or when a reply has not
+// What a client that does not read its replies may leave queued: past this, or when a reply has not
 // left for kStalledReplyMs, it is closed and what it left returns. Pongs go only while little waits.
+// The batch already being written no longer counts as queued, so one client holds at most twice this.
 constexpr size_t kMostUnsentBytes = 32 * 1024 * 1024;
 constexpr size_t kMostUnsentForPong = 64 * 1024;
 constexpr long kStalledReplyMs = 60000;

@@ -112,6 +112,14 @@ def wait_until(done, timeout=180.0, interval=0.05):
     return True
 
 
+def process_state(pid):
+    """The state letter of a process in /proc/<pid>/stat (R, S, Z, ...), or None when it has gone."""
+    try:
+        return Path(f"/proc/{pid}/stat").read_text().rsplit(")", 1)[1].split()[0]
+    except (OSError, IndexError):
+        return None
+
+
 def free_port():
     """A TCP port that nothing listens on, on IPv4 nor IPv6 (chosen by the kernel, then released)."""
     for _ in range(50):
@@ -313,6 +321,8 @@ class App:
                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=180, check=True)
         else:
             os.kill(host, signal.SIGKILL)
+            # Its executable leaves /proc before its descriptors close; only a zombie has closed them all.
+            assert wait_until(lambda: process_state(host) in ("Z", None)), f"host {host} still running"
         return host
 
     def cpu_seconds(self):
